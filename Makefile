@@ -1,0 +1,45 @@
+# Entry points: `make demo` (the main job) and `make test` (the whole suite).
+SHELL := /bin/bash
+ROOT := $(abspath .)
+TOOLCHAIN := $(ROOT)/.toolchain
+PYTHON ?= $(TOOLCHAIN)/usr/bin/python3.15
+PYTHON_DBG ?= $(TOOLCHAIN)/usr/bin/python3.15d
+JOBS ?= $(shell nproc)
+
+.PHONY: all provision build build-debug build-asan test test-release test-debug test-asan demo bench clean
+
+all: build
+
+provision:
+	@if [ "$(origin PYTHON)" = "file" ] || [ ! -x "$(PYTHON)" ]; then ./tools/provision.sh; fi
+
+# build/<variant>/cmake holds CMake's files; build/<variant>/python the package tree.
+define cmake_build
+	cmake -S . -B build/$(1)/cmake -DKORA_PYTHON=$(2) -DKORA_PY_OUT=$(ROOT)/$(3) $(4) >/dev/null
+	cmake --build build/$(1)/cmake -j $(JOBS)
+endef
+
+build: provision
+	$(call cmake_build,release,$(PYTHON),build/python,)
+	@ln -sfn release/cmake/compile_commands.json build/compile_commands.json
+
+build-debug: provision
+	$(call cmake_build,debug,$(PYTHON_DBG),build/debug/python,)
+
+build-asan: provision
+	$(call cmake_build,asan,$(PYTHON),build/asan/python,-DKORA_SANITIZE=ON)
+
+test: build build-debug build-asan
+	./tools/run_tests.sh all
+
+test-release: build
+	./tools/run_tests.sh release
+
+demo: build
+	./tools/demo.sh
+
+bench: build
+	./tools/bench.sh
+
+clean:
+	rm -rf build
