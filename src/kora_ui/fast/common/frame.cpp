@@ -521,7 +521,7 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, std::si
     }
     if (result) return result;
 fail:
-    add_traceback(def->fullname, def->line);
+    add_traceback_in(def->fullname, def->line, def->tb_file ? def->tb_file : g_mod.id->tb_file);
     return nullptr;
 }
 
@@ -789,7 +789,7 @@ int obtain_function_type() {
 
 // A code object carrying the parameter names, so introspection sees them.
 PyObject *make_code(const FuncDef *def, PyObject *name, PyObject *qualname) {
-    Ref code = Ref::steal(reinterpret_cast<PyObject *>(PyCode_NewEmpty(g_mod.id->tb_file, def->name, def->line)));
+    Ref code = Ref::steal(reinterpret_cast<PyObject *>(PyCode_NewEmpty(def->tb_file ? def->tb_file : g_mod.id->tb_file, def->name, def->line)));
     if (!code) return nullptr;
     int extra = def->self_type ? 1 : 0;
     Ref varnames = Ref::steal(PyTuple_New(def->nparams + extra));

@@ -288,6 +288,7 @@ struct FuncDef {
     int line;                            // source line of the definition
     PyTypeObject **self_type = nullptr;  // methods: the instance's type
     bool noargs = false;                 // module function without parameters
+    const char *tb_file = nullptr;       // file of its traceback entries; null: the module's
     // Filled when the function object is made: interned parameter names.
     PyObject *names[kMaxParams] = {};
     int nrequired = 0;

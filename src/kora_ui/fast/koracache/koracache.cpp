@@ -1,0 +1,677 @@
+// koracache: the Cache type, 32 slots addressed by the `value` of CacheType
+// members, with keyed access, clearing, copying and pickling.
+
+#include "kora_ui/fast/koracache/koracache.h"
+
+#include "kora_ui/fast/common/frame.h"
+#include "koracache_constants.h"
+
+namespace kora::koracache {
+
+using namespace kora::generated;
+
+#define FULLNAME(n) "kora_ui.fast.koracache.koracache." n
+
+namespace {
+
+constexpr const char *kTreeFragment = "(tree fragment)";
+constexpr long kChecksum = 0xBD51CB4;
+constexpr long kAcceptedChecksums[] = {0xBD51CB4, 0xE95C4D5, 0xC883660};
+
+const ModuleIdentity kIdentity = {
+    "koracache",
+    "kora_ui.fast.koracache.koracache",
+    "src/kora_ui/fast/koracache/koracache",
+    "init kora_ui.fast.koracache.koracache",
+};
+
+extern PyTypeObject CacheTypeObject;
+PyTypeObject *g_cache_type = &CacheTypeObject;
+PyObject *g_checksum = nullptr;  // the int written into pickles
+CacheVTable g_vtable;
+
+CacheObject *as_cache(PyObject *o) { return reinterpret_cast<CacheObject *>(o); }
+
+void raise_not_subscriptable() { PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable"); }
+
+// The slot list, or null with TypeError while detached.
+PyObject *slots_of(CacheObject *self) {
+    PyObject *arr = self->cache_arr;
+    if (arr == Py_None) {
+        raise_not_subscriptable();
+        return nullptr;
+    }
+    return arr;
+}
+
+// An index outside the slot list (negative, beyond 31, or past a restored
+// shorter list) is refused before anything is read or written.
+bool index_ok(PyObject *arr, int idx) {
+    if (idx >= 0 && idx < PyList_GET_SIZE(arr)) return true;
+    PyErr_Format(PyExc_IndexError, "cache slot index %d out of range", idx);
+    return false;
+}
+
+PyObject *new_slot_list() {
+    PyObject *list = PyList_New(kSlotCount);
+    if (!list) return nullptr;
+    for (Py_ssize_t i = 0; i < kSlotCount; ++i) PyList_SET_ITEM(list, i, Py_NewRef(Py_None));
+    return list;
+}
+
+// Stores `value` in slot `idx` of `arr` (bounds already checked). The old
+// content is released after the store, so its finaliser sees the new state.
+void store_slot(PyObject *arr, Py_ssize_t idx, PyObject *value) {
+    PyObject *old = PyList_GET_ITEM(arr, idx);
+    PyList_SET_ITEM(arr, idx, Py_NewRef(value));
+    Py_DECREF(old);
+}
+
+// Reads `key.value` as a C int.
+int slot_index(PyObject *key, int *idx) {
+    Ref v = Ref::steal(PyObject_GetAttr(key, K(K_value)));
+    if (!v) return -1;
+    return to_int(v.get(), idx);
+}
+
+// ---------------------------------------------------------------------------
+// C-level method table
+
+PyObject *c_get(CacheObject *self, int type_idx) {
+    PyObject *arr = slots_of(self);
+    if (!arr || !index_ok(arr, type_idx)) {
+        KORA_TB(FULLNAME("Cache.c_get"));
+        return nullptr;
+    }
+    return Py_NewRef(PyList_GET_ITEM(arr, type_idx));
+}
+
+void c_set(CacheObject *self, int type_idx, PyObject *value) {
+    PyObject *arr = slots_of(self);
+    if (!arr || !index_ok(arr, type_idx)) return KORA_TB(FULLNAME("Cache.c_set"));
+    store_slot(arr, type_idx, value);
+}
+
+PyObject *c_get_or_set_val(CacheObject *self, int type_idx, PyObject *value) {
+    PyObject *arr = slots_of(self);
+    if (!arr || !index_ok(arr, type_idx)) {
+        KORA_TB(FULLNAME("Cache.c_get_or_set_val"));
+        return nullptr;
+    }
+    if (PyList_GET_ITEM(arr, type_idx) == Py_None) {
+        store_slot(arr, type_idx, value);
+        // Releasing the old None runs no code, but read the list again all the same.
+        arr = slots_of(self);
+        if (!arr || !index_ok(arr, type_idx)) {
+            KORA_TB(FULLNAME("Cache.c_get_or_set_val"));
+            return nullptr;
+        }
+    }
+    return Py_NewRef(PyList_GET_ITEM(arr, type_idx));
+}
+
+PyObject *c_get_or_exec(CacheObject *self, int type_idx, PyObject *func) {
+    const char *fullname = FULLNAME("Cache.c_get_or_exec");
+    PyObject *arr = slots_of(self);
+    if (!arr || !index_ok(arr, type_idx)) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    PyObject *current = PyList_GET_ITEM(arr, type_idx);
+    if (current != Py_None) return Py_NewRef(current);
+    Ref result = Ref::steal(PyObject_CallNoArgs(func));
+    if (!result) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    // `func` may have cleared, refilled or replaced the slot list: store into
+    // whatever list is current now, unconditionally.
+    arr = slots_of(self);
+    if (!arr || !index_ok(arr, type_idx)) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    store_slot(arr, type_idx, result.get());
+    result.reset();
+    arr = slots_of(self);
+    if (!arr || !index_ok(arr, type_idx)) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    return Py_NewRef(PyList_GET_ITEM(arr, type_idx));
+}
+
+void c_clear(CacheObject *self) {
+    for (Py_ssize_t i = 0; i < kSlotCount; ++i) {
+        PyObject *arr = slots_of(self);
+        if (!arr) return KORA_TB(FULLNAME("Cache.c_clear"));
+        if (i < PyList_GET_SIZE(arr)) store_slot(arr, i, Py_None);  // a shorter restored list has no slot i
+    }
+}
+
+// Sets the flag of each item's slot; items outside 0..31 are ignored.
+int mark_slots(PyObject *list, bool *flags) {
+    if (list == Py_None) {
+        PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
+        return -1;
+    }
+    if (!PyList_CheckExact(list)) {
+        raise_expected("list", list);
+        return -1;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        // Held while reading `value`, which may run code that shrinks the list.
+        Ref item = Ref::borrow(PyList_GET_ITEM(list, i));
+        int idx;
+        if (slot_index(item.get(), &idx) < 0) return -1;
+        if (idx >= 0 && idx < kSlotCount) flags[idx] = true;
+    }
+    return 0;
+}
+
+void c_clear_selected(CacheObject *self, PyObject *blacklist, PyObject *whitelist) {
+    const char *fullname = FULLNAME("Cache.c_clear_selected");
+    bool black[kSlotCount] = {};
+    bool white[kSlotCount] = {};
+    if (mark_slots(blacklist, black) < 0 || mark_slots(whitelist, white) < 0) return KORA_TB(fullname);
+    for (Py_ssize_t i = 0; i < kSlotCount; ++i) {
+        if (black[i] || !white[i]) continue;
+        PyObject *arr = slots_of(self);
+        if (!arr) return KORA_TB(fullname);
+        if (i < PyList_GET_SIZE(arr)) store_slot(arr, i, Py_None);
+    }
+}
+
+CacheObject *c_new() {
+    auto *self = reinterpret_cast<CacheObject *>(CacheTypeObject.tp_alloc(&CacheTypeObject, 0));
+    if (!self) {
+        KORA_TB(FULLNAME("Cache.new"));
+        return nullptr;
+    }
+    self->vtab = &g_vtable;
+    self->cache_arr = new_slot_list();
+    if (!self->cache_arr) {
+        self->cache_arr = Py_NewRef(Py_None);
+        Py_DECREF(self);
+        KORA_TB(FULLNAME("Cache.new"));
+        return nullptr;
+    }
+    return self;
+}
+
+// ---------------------------------------------------------------------------
+// Type slots
+
+PyObject *cache_tp_new(PyTypeObject *type, PyObject *, PyObject *) {
+    PyObject *o = type->tp_alloc(type, 0);
+    if (!o) return nullptr;
+    as_cache(o)->vtab = &g_vtable;
+    as_cache(o)->cache_arr = Py_NewRef(Py_None);
+    return o;
+}
+
+FuncDef def_init = {"__init__", "Cache.__init__", FULLNAME("Cache.__init__"), nullptr, 0, nullptr, __LINE__};
+
+int cache_tp_init(PyObject *self, PyObject *args, PyObject *kwargs) {
+    ArgVal none[1];
+    if (parse_tuple_args(&def_init, args, kwargs, none) < 0) {
+        KORA_TB(def_init.fullname);
+        return -1;
+    }
+    PyObject *list = new_slot_list();
+    if (!list) {
+        KORA_TB(def_init.fullname);
+        return -1;
+    }
+    Py_SETREF(as_cache(self)->cache_arr, list);
+    return 0;
+}
+
+int cache_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(as_cache(self)->cache_arr);
+    return 0;
+}
+
+int cache_clear(PyObject *self) {
+    PyObject *old = as_cache(self)->cache_arr;
+    as_cache(self)->cache_arr = Py_NewRef(Py_None);
+    Py_XDECREF(old);
+    return 0;
+}
+
+void cache_dealloc(PyObject *self) {
+    PyObject_GC_UnTrack(self);
+    Py_CLEAR(as_cache(self)->cache_arr);
+    Py_TYPE(self)->tp_free(self);
+}
+
+PyObject *cache_type_global() { return lookup_global(K(K_CacheType)); }
+
+PyObject *getitem(PyObject *self, PyObject *key) {
+    const char *fullname = FULLNAME("Cache.__getitem__");
+    Ref cache_type = Ref::steal(cache_type_global());
+    if (!cache_type) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    int is = PyObject_IsInstance(key, cache_type.get());
+    if (is <= 0) {
+        if (is == 0) PyErr_SetString(PyExc_TypeError, "The key for cache access must be of type CacheType");
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    int idx;
+    if (!slots_of(as_cache(self)) || slot_index(key, &idx) < 0) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    PyObject *r = c_get(as_cache(self), idx);
+    if (!r) KORA_TB(fullname);
+    return r;
+}
+
+PyObject *sq_getitem(PyObject *self, Py_ssize_t i) {
+    Ref key = Ref::steal(PyLong_FromSsize_t(i));
+    if (!key) return nullptr;
+    return getitem(self, key.get());
+}
+
+// Attribute read of a member name: the content of that member's slot.
+PyObject *member_attr(PyObject *self, PyObject *name) {
+    const char *fullname = FULLNAME("Cache.__getattr__");
+    Ref cache_type = Ref::steal(cache_type_global());
+    if (!cache_type) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    Ref members = Ref::steal(PyObject_GetAttr(cache_type.get(), K(K___members__)));
+    if (!members) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    int has = PySequence_Contains(members.get(), name);
+    if (has <= 0) {
+        if (has == 0) PyErr_SetObject(PyExc_AttributeError, name);
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    if (!slots_of(as_cache(self))) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    Ref member = Ref::steal(PyObject_GetItem(cache_type.get(), name));
+    int idx;
+    if (!member || slot_index(member.get(), &idx) < 0) {
+        KORA_TB(fullname);
+        return nullptr;
+    }
+    PyObject *r = c_get(as_cache(self), idx);
+    if (!r) KORA_TB(fullname);
+    return r;
+}
+
+PyObject *cache_getattro(PyObject *self, PyObject *name) {
+    PyObject *r = PyObject_GenericGetAttr(self, name);
+    if (r || !PyErr_ExceptionMatches(PyExc_AttributeError)) return r;
+    PyErr_Clear();
+    return member_attr(self, name);
+}
+
+PyMappingMethods cache_as_mapping = {nullptr, getitem, nullptr};
+PySequenceMethods cache_as_sequence = {nullptr, nullptr, nullptr, sq_getitem, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr};
+
+PyTypeObject CacheTypeObject = [] {
+    PyTypeObject t{};
+    Py_SET_REFCNT(reinterpret_cast<PyObject *>(&t), 1);
+    t.tp_name = "kora_ui.fast.koracache.koracache.Cache";
+    t.tp_basicsize = sizeof(CacheObject);
+    t.tp_dealloc = cache_dealloc;
+    t.tp_as_sequence = &cache_as_sequence;
+    t.tp_as_mapping = &cache_as_mapping;
+    t.tp_getattro = cache_getattro;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    t.tp_traverse = cache_traverse;
+    t.tp_clear = cache_clear;
+    t.tp_init = cache_tp_init;
+    t.tp_new = cache_tp_new;
+    return t;
+}();
+
+// ---------------------------------------------------------------------------
+// Methods
+
+PyObject *none_or_null() {
+    if (PyErr_Occurred()) return nullptr;
+    Py_RETURN_NONE;
+}
+
+template <std::size_t N>
+constexpr int count_of(const ParamDef (&)[N]) {
+    return static_cast<int>(N);
+}
+
+// A method of Cache: its parameters (after the instance) and its body.
+#define METHOD(pyname, params, ...)                                                                          \
+    FuncDef def_##pyname = {#pyname,  "Cache." #pyname, FULLNAME("Cache." #pyname), params, count_of(params), \
+                            __VA_ARGS__, __LINE__,       &g_cache_type};
+#define METHOD0(pyname, ...)                                                                                     \
+    FuncDef def_##pyname = {#pyname, "Cache." #pyname, FULLNAME("Cache." #pyname), nullptr, 0, __VA_ARGS__, __LINE__, \
+                            &g_cache_type};
+
+METHOD0(clear, [](PyObject *self, ArgVal *) {
+    c_clear(as_cache(self));
+    return none_or_null();
+})
+
+const ParamDef p_clear_selected[] = {optional("blacklist"), optional("whitelist")};
+METHOD(clear_selected, p_clear_selected, [](PyObject *self, ArgVal *a) -> PyObject * {
+    Ref blacklist = Ref::borrow(a[0].o), whitelist = Ref::borrow(a[1].o);
+    int truth = PyObject_IsTrue(blacklist.get());
+    if (truth < 0) return nullptr;
+    if (!truth && !(blacklist = Ref::steal(PyList_New(0)))) return nullptr;
+    truth = PyObject_IsTrue(whitelist.get());
+    if (truth < 0) return nullptr;
+    if (!truth) {
+        // Every member of CacheType, in definition order.
+        Ref cache_type = Ref::steal(cache_type_global());
+        if (!cache_type) return nullptr;
+        Ref members = Ref::steal(PyObject_GetAttr(cache_type.get(), K(K___members__)));
+        if (!members) return nullptr;
+        Ref values = Ref::steal(PyObject_CallMethodNoArgs(members.get(), K(K_values)));
+        if (!values) return nullptr;
+        if (!(whitelist = Ref::steal(PySequence_List(values.get())))) return nullptr;
+    }
+    if (!PyList_CheckExact(blacklist.get())) {
+        raise_expected("list", blacklist.get());
+        return nullptr;
+    }
+    if (!PyList_CheckExact(whitelist.get())) {
+        raise_expected("list", whitelist.get());
+        return nullptr;
+    }
+    c_clear_selected(as_cache(self), blacklist.get(), whitelist.get());
+    return none_or_null();
+})
+
+const ParamDef p_get[] = {not_none("type")};
+METHOD(get, p_get, [](PyObject *self, ArgVal *a) -> PyObject * {
+    int idx;
+    if (slot_index(a[0].o, &idx) < 0) return nullptr;
+    return c_get(as_cache(self), idx);
+})
+
+const ParamDef p_set[] = {obj("type"), obj("value")};
+METHOD(set, p_set, [](PyObject *self, ArgVal *a) -> PyObject * {
+    int idx;
+    if (slot_index(a[0].o, &idx) < 0) return nullptr;
+    c_set(as_cache(self), idx, a[1].o);
+    return none_or_null();
+})
+
+METHOD(get_or_set_val, p_set, [](PyObject *self, ArgVal *a) -> PyObject * {
+    int idx;
+    if (slot_index(a[0].o, &idx) < 0) return nullptr;
+    return c_get_or_set_val(as_cache(self), idx, a[1].o);
+})
+
+const ParamDef p_get_or_exec[] = {not_none("type"), not_none("func")};
+METHOD(get_or_exec, p_get_or_exec, [](PyObject *self, ArgVal *a) -> PyObject * {
+    int idx;
+    if (slot_index(a[0].o, &idx) < 0) return nullptr;
+    return c_get_or_exec(as_cache(self), idx, a[1].o);
+})
+
+const ParamDef p_getattr[] = {exact("type", &g_str_type)};
+METHOD(__getattr__, p_getattr, [](PyObject *self, ArgVal *a) { return member_attr(self, a[0].o); })
+
+METHOD0(copy, [](PyObject *self, ArgVal *) -> PyObject * {
+    Ref fresh = Ref::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject *>(&CacheTypeObject)));
+    if (!fresh) return nullptr;
+    PyObject *arr = slots_of(as_cache(self));
+    if (!arr) return nullptr;
+    PyObject *copied = PyList_GetSlice(arr, 0, PyList_GET_SIZE(arr));
+    if (!copied) return nullptr;
+    Py_SETREF(as_cache(fresh.get())->cache_arr, copied);
+    return fresh.release();
+})
+
+const ParamDef p_deepcopy[] = {obj("memo")};
+METHOD(__deepcopy__, p_deepcopy, [](PyObject *self, ArgVal *) {
+    // Through the instance, so a subclass's copy is used; memo is not needed
+    // because slot contents are shared, not copied.
+    return PyObject_CallMethodNoArgs(self, K(K_copy));
+})
+
+// ---------------------------------------------------------------------------
+// Pickling
+
+// Restores a state tuple into `self`: element 0 becomes the slot list,
+// element 1 (if true) updates the instance dictionary.
+PyObject *unpickle_set_state(CacheObject *self, PyObject *state) {
+    const char *fullname = FULLNAME("__pyx_unpickle_Cache__set_state");
+    auto fail = [&](int line) -> PyObject * {
+        add_traceback_in(fullname, line, kTreeFragment);
+        return nullptr;
+    };
+    if (PyTuple_GET_SIZE(state) < 1) {
+        PyErr_SetString(PyExc_IndexError, "tuple index out of range");
+        return fail(__LINE__);
+    }
+    PyObject *arr = PyTuple_GET_ITEM(state, 0);
+    if (arr != Py_None && !PyList_CheckExact(arr)) {
+        raise_expected("list", arr);
+        return fail(__LINE__);
+    }
+    Py_SETREF(self->cache_arr, Py_NewRef(arr));
+    if (PyTuple_GET_SIZE(state) > 1) {
+        PyObject *extra = PyTuple_GET_ITEM(state, 1);
+        int truth = PyObject_IsTrue(extra);
+        if (truth < 0) return fail(__LINE__);
+        if (truth) {
+            Ref dict = Ref::steal(PyObject_GenericGetDict(reinterpret_cast<PyObject *>(self), nullptr));
+            if (!dict) return fail(__LINE__);
+            if (PyDict_CheckExact(dict.get())) {
+                if (PyDict_Update(dict.get(), extra) < 0) return fail(__LINE__);
+            } else {
+                Ref r = Ref::steal(PyObject_CallMethodOneArg(dict.get(), K(K_update), extra));
+                if (!r) return fail(__LINE__);
+            }
+        }
+    }
+    Py_RETURN_NONE;
+}
+
+FuncDef def___reduce__ = {"__reduce__", "Cache.__reduce__", FULLNAME("Cache.__reduce__"), nullptr, 0,
+                          [](PyObject *self, ArgVal *) -> PyObject * {
+                              PyObject *arr = as_cache(self)->cache_arr;
+                              Ref state = Ref::steal(PyTuple_Pack(1, arr));
+                              if (!state) return nullptr;
+                              Ref dict = Ref::steal(PyObject_GetAttr(self, K(K___dict__)));
+                              if (!dict) {
+                                  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+                                  PyErr_Clear();
+                              }
+                              bool with_dict = false;
+                              if (dict && dict.get() != Py_None) {
+                                  int truth = PyObject_IsTrue(dict.get());
+                                  if (truth < 0) return nullptr;
+                                  with_dict = truth != 0;
+                              }
+                              if (with_dict) {
+                                  state = Ref::steal(PyTuple_Pack(2, arr, dict.get()));
+                                  if (!state) return nullptr;
+                              }
+                              Ref unpickle = Ref::steal(lookup_global(K(K___pyx_unpickle_Cache)));
+                              if (!unpickle) return nullptr;
+                              PyObject *cls = reinterpret_cast<PyObject *>(Py_TYPE(self));
+                              if (with_dict || arr != Py_None)
+                                  return Py_BuildValue("(O(OOO)O)", unpickle.get(), cls, g_checksum, Py_None,
+                                                       state.get());
+                              return Py_BuildValue("(O(OOO))", unpickle.get(), cls, g_checksum, state.get());
+                          },
+                          __LINE__, &g_cache_type, false, kTreeFragment};
+
+const ParamDef p_setstate[] = {obj("__pyx_state")};
+FuncDef def___setstate__ = {"__setstate__", "Cache.__setstate__", FULLNAME("Cache.__setstate__"), p_setstate, count_of(p_setstate),
+                            [](PyObject *self, ArgVal *a) -> PyObject * {
+                                PyObject *state = a[0].o;
+                                if (state == Py_None) {
+                                    PyErr_SetString(PyExc_TypeError,
+                                                    "cannot pass None into a C function argument that is declared "
+                                                    "'not None'");
+                                    return nullptr;
+                                }
+                                if (!PyTuple_CheckExact(state)) {
+                                    raise_expected("tuple", state);
+                                    return nullptr;
+                                }
+                                return unpickle_set_state(as_cache(self), state);
+                            },
+                            __LINE__, &g_cache_type, false, kTreeFragment};
+
+const ParamDef p_unpickle[] = {obj("__pyx_type"), c_long("__pyx_checksum"), exact("__pyx_state", &g_tuple_type)};
+FuncDef def_unpickle = {"__pyx_unpickle_Cache", "__pyx_unpickle_Cache", FULLNAME("__pyx_unpickle_Cache"),
+                        p_unpickle, count_of(p_unpickle),
+                        [](PyObject *, ArgVal *a) -> PyObject * {
+                            long checksum = a[1].l;
+                            bool accepted = false;
+                            for (long c : kAcceptedChecksums) accepted = accepted || c == checksum;
+                            if (!accepted) {
+                                Ref pickle = Ref::steal(PyImport_Import(K(K_pickle)));
+                                if (!pickle) return nullptr;
+                                Ref error = Ref::steal(PyObject_GetAttr(pickle.get(), K(K_PickleError)));
+                                if (!error) return nullptr;
+                                Ref args = Ref::steal(Py_BuildValue("(l)", checksum));
+                                if (!args) return nullptr;
+                                Ref message = Ref::steal(PyUnicode_Format(K(K_msg_checksums), args.get()));
+                                if (!message) return nullptr;
+                                PyErr_SetObject(error.get(), message.get());
+                                return nullptr;
+                            }
+                            Ref make = Ref::steal(
+                                PyObject_GetAttr(reinterpret_cast<PyObject *>(&CacheTypeObject), K(K___new__)));
+                            if (!make) return nullptr;
+                            Ref instance = Ref::steal(PyObject_CallOneArg(make.get(), a[0].o));
+                            if (!instance) return nullptr;
+                            if (a[2].o != Py_None) {
+                                // The class given may be anything __new__ accepted; only
+                                // Cache instances have a slot list to restore.
+                                if (!PyObject_TypeCheck(instance.get(), &CacheTypeObject)) {
+                                    raise_expected("Cache", instance.get());
+                                    return nullptr;
+                                }
+                                Ref r = Ref::steal(unpickle_set_state(as_cache(instance.get()), a[2].o));
+                                if (!r) return nullptr;
+                            }
+                            return instance.release();
+                        },
+                        __LINE__, nullptr, false, kTreeFragment};
+
+#undef METHOD
+#undef METHOD0
+
+// ---------------------------------------------------------------------------
+// Module loading
+
+const ConstTableDesc kConsts = {kCompressed, kCompressedLen, kExpandedLen, kLengths,
+                                kStrCount,   kUninternedCount, kBytesCount};
+
+// CacheType from kora_ui.core.enums: taken from an already imported module
+// when it has the name, else imported with CacheType as the from-list.
+int import_cache_type() {
+    PyObject *modules = PyImport_GetModuleDict();
+    PyObject *found = nullptr;
+    if (PyDict_GetItemRef(modules, K(K_enums_module), &found) < 0) return -1;
+    Ref module = Ref::steal(found);
+    Ref value;
+    if (module) {
+        PyObject *v = nullptr;
+        if (PyObject_GetOptionalAttr(module.get(), K(K_CacheType), &v) < 0) return -1;
+        value = Ref::steal(v);
+    }
+    if (!value) {
+        Ref fromlist = Ref::steal(PyTuple_Pack(1, K(K_CacheType)));
+        if (!fromlist) return -1;
+        module = Ref::steal(PyImport_ImportModuleLevelObject(K(K_enums_module), g_mod.dict, nullptr, fromlist.get(), 0));
+        if (!module) return -1;
+        PyObject *v = nullptr;
+        if (PyObject_GetOptionalAttr(module.get(), K(K_CacheType), &v) < 0) {
+            PyErr_Clear();
+            v = nullptr;
+        }
+        value = Ref::steal(v);
+        if (!value) {
+            if (PyDict_GetItemRef(modules, K(K_enums_cachetype), &v) < 0) PyErr_Clear();
+            value = Ref::steal(v);
+        }
+        if (!value) {
+            PyErr_Format(PyExc_ImportError, "cannot import name %S", K(K_CacheType));
+            return -1;
+        }
+    }
+    return PyDict_SetItem(g_mod.dict, K(K_CacheType), value.get());
+}
+
+int ready_cache_type() {
+    g_vtable.c_clear = c_clear;
+    g_vtable.c_clear_selected = c_clear_selected;
+    g_vtable.c_get = c_get;
+    g_vtable.c_set = c_set;
+    g_vtable.c_get_or_set_val = c_get_or_set_val;
+    g_vtable.c_get_or_exec = c_get_or_exec;
+    g_vtable.new_ = c_new;
+    if (PyType_Ready(&CacheTypeObject) < 0) return -1;
+    if (publish_vtable(&CacheTypeObject, &g_vtable) < 0) return -1;
+    return PyDict_SetItem(g_mod.dict, K(K_Cache), reinterpret_cast<PyObject *>(&CacheTypeObject));
+}
+
+int install_pickling() {
+    if (add_function(CacheTypeObject.tp_dict, &def___reduce__, &CacheTypeObject) < 0 ||
+        add_function(CacheTypeObject.tp_dict, &def___setstate__, &CacheTypeObject) < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_MemoryError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", _PyType_Name(&CacheTypeObject));
+        }
+        return -1;
+    }
+    return 0;
+}
+
+int module_exec(PyObject *module) {
+    g_mod.id = &kIdentity;
+    int begun = module_exec_begin(module, kConsts);
+    if (begun == 1) return 0;
+    if (begun < 0) return module_exec_fail();
+    if (!g_checksum && !(g_checksum = PyLong_FromLong(kChecksum))) return module_exec_fail();
+    if (ready_cache_type() < 0 || install_pickling() < 0 || import_cache_type() < 0) return module_exec_fail();
+    FuncDef *methods[] = {&def_clear,       &def_clear_selected, &def_get,         &def_set,
+                          &def_get_or_set_val, &def_get_or_exec, &def_copy,        &def___deepcopy__,
+                          &def___getattr__};
+    for (FuncDef *def : methods)
+        if (add_function(CacheTypeObject.tp_dict, def, &CacheTypeObject) < 0) return module_exec_fail();
+    if (add_function(g_mod.dict, &def_unpickle) < 0) return module_exec_fail();
+    Ref test = Ref::steal(PyDict_New());
+    if (!test || PyDict_SetItem(g_mod.dict, K(K___test__), test.get()) < 0) return module_exec_fail();
+    return 0;
+}
+
+PyObject *module_create_slot(PyObject *spec, PyModuleDef *def) {
+    g_mod.id = &kIdentity;
+    return module_create(spec, def);
+}
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_create, reinterpret_cast<void *>(module_create_slot)},
+    {Py_mod_exec, reinterpret_cast<void *>(module_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef kModuleDef = {
+    PyModuleDef_HEAD_INIT, "koracache", nullptr, 0, nullptr, kSlots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace kora::koracache
+
+PyMODINIT_FUNC PyInit_koracache(void) { return PyModuleDef_Init(&kora::koracache::kModuleDef); }
