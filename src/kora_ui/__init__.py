@@ -1,0 +1,1 @@
+"""kora_ui: a user interface toolkit drawn with raylib."""
