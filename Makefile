@@ -5,6 +5,7 @@ TOOLCHAIN := $(ROOT)/.toolchain
 PYTHON ?= $(TOOLCHAIN)/usr/bin/python3.15
 PYTHON_DBG ?= $(TOOLCHAIN)/usr/bin/python3.15d
 JOBS ?= $(shell nproc)
+export PYTHON PYTHON_DBG
 
 .PHONY: all provision build build-debug build-asan test test-release test-debug test-asan demo bench clean
 
@@ -16,7 +17,7 @@ provision:
 # build/<variant>/cmake holds CMake's files; build/<variant>/python the package tree.
 define cmake_build
 	cmake -S . -B build/$(1)/cmake -DKORA_PYTHON=$(2) -DKORA_PY_OUT=$(ROOT)/$(3) $(4) >/dev/null
-	cmake --build build/$(1)/cmake -j $(JOBS)
+	cmake --build build/$(1)/cmake -j $(JOBS) -- --no-print-directory
 endef
 
 build: provision
@@ -29,8 +30,15 @@ build-debug: provision
 build-asan: provision
 	$(call cmake_build,asan,$(PYTHON),build/asan/python,-DKORA_SANITIZE=ON)
 
-test: build build-debug build-asan
-	./tools/run_tests.sh all
+# Release, debug-interpreter (reference checks) and sanitizer runs. A user's
+# own interpreter without a debug build skips the debug run.
+test: build build-asan
+	@if [ -x "$(PYTHON_DBG)" ]; then \
+	    $(MAKE) --no-print-directory build-debug && ./tools/run_tests.sh all; \
+	else \
+	    echo "no debug interpreter at $(PYTHON_DBG): skipping the debug run"; \
+	    ./tools/run_tests.sh release && ./tools/run_tests.sh asan; \
+	fi
 
 test-release: build
 	./tools/run_tests.sh release
