@@ -291,7 +291,12 @@ PyObject *member_attr(PyObject *self, PyObject *name) {
     }
     int has = PySequence_Contains(members.get(), name);
     if (has <= 0) {
-        if (has == 0) PyErr_SetObject(PyExc_AttributeError, name);
+        if (has == 0) {
+            // The name is the exception's only argument, also when it is None
+            // (PyErr_SetObject would raise an AttributeError without arguments).
+            Ref error = Ref::steal(PyObject_CallOneArg(PyExc_AttributeError, name));
+            if (error) PyErr_SetObject(PyExc_AttributeError, error.get());
+        }
         KORA_TB(fullname);
         return nullptr;
     }
@@ -310,13 +315,6 @@ PyObject *member_attr(PyObject *self, PyObject *name) {
     return r;
 }
 
-PyObject *cache_getattro(PyObject *self, PyObject *name) {
-    PyObject *r = PyObject_GenericGetAttr(self, name);
-    if (r || !PyErr_ExceptionMatches(PyExc_AttributeError)) return r;
-    PyErr_Clear();
-    return member_attr(self, name);
-}
-
 PyMappingMethods cache_as_mapping = {nullptr, getitem, nullptr};
 PySequenceMethods cache_as_sequence = {nullptr, nullptr, nullptr, sq_getitem, nullptr, nullptr, nullptr,
                                        nullptr, nullptr, nullptr};
@@ -329,7 +327,7 @@ PyTypeObject CacheTypeObject = [] {
     t.tp_dealloc = cache_dealloc;
     t.tp_as_sequence = &cache_as_sequence;
     t.tp_as_mapping = &cache_as_mapping;
-    t.tp_getattro = cache_getattro;
+    // Left to PyType_Ready (the generic lookup); see ready_cache_type.
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
     t.tp_traverse = cache_traverse;
     t.tp_clear = cache_clear;
@@ -613,6 +611,27 @@ int import_cache_type() {
     return PyDict_SetItem(g_mod.dict, K(K_CacheType), value.get());
 }
 
+// The interpreter's own attribute hook for classes that define __getattr__:
+// ordinary lookup first, then __getattr__ on AttributeError. Taken from a
+// throwaway class because it has no public name. Using it (rather than a
+// getattro of our own) keeps method calls on Cache instances on the
+// interpreter's fast path, which only recognises this hook.
+getattrofunc interpreter_getattr_hook() {
+    Ref ns = Ref::steal(PyDict_New());
+    if (!ns) return nullptr;
+    if (PyDict_SetItemString(ns.get(), "__getattr__", reinterpret_cast<PyObject *>(&PyBaseObject_Type)) < 0)
+        return nullptr;
+    Ref cls = Ref::steal(PyObject_CallFunction(reinterpret_cast<PyObject *>(&PyType_Type), "s()O", "_getattr_probe",
+                                               ns.get()));
+    if (!cls) return nullptr;
+    getattrofunc hook = reinterpret_cast<PyTypeObject *>(cls.get())->tp_getattro;
+    if (!hook || hook == PyObject_GenericGetAttr) {
+        PyErr_SetString(PyExc_RuntimeError, "no attribute hook for __getattr__");
+        return nullptr;
+    }
+    return hook;
+}
+
 int ready_cache_type() {
     g_vtable.c_clear = c_clear;
     g_vtable.c_clear_selected = c_clear_selected;
@@ -622,6 +641,10 @@ int ready_cache_type() {
     g_vtable.c_get_or_exec = c_get_or_exec;
     g_vtable.new_ = c_new;
     if (PyType_Ready(&CacheTypeObject) < 0) return -1;
+    getattrofunc hook = interpreter_getattr_hook();
+    if (!hook) return -1;
+    CacheTypeObject.tp_getattro = hook;  // dispatches to Cache.__getattr__ (added below)
+    PyType_Modified(&CacheTypeObject);
     if (publish_vtable(&CacheTypeObject, &g_vtable) < 0) return -1;
     return PyDict_SetItem(g_mod.dict, K(K_Cache), reinterpret_cast<PyObject *>(&CacheTypeObject));
 }
