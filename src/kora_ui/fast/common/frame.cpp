@@ -15,6 +15,15 @@
 #include <typeinfo>
 #include <vector>
 
+// The Python version the module is built for; a test build overrides it to
+// exercise the mismatch warning.
+#ifndef KORA_COMPILED_PY_MAJOR
+#define KORA_COMPILED_PY_MAJOR PY_MAJOR_VERSION
+#endif
+#ifndef KORA_COMPILED_PY_MINOR
+#define KORA_COMPILED_PY_MINOR PY_MINOR_VERSION
+#endif
+
 namespace kora {
 
 ModuleState g_mod;
@@ -972,7 +981,7 @@ int module_exec_begin(PyObject *module, const ConstTableDesc &consts) {
     if (!g_mod.dict) return -1;
     if (!g_mod.builtins && !(g_mod.builtins = PyImport_ImportModule("builtins"))) return -1;
     if (PyDict_SetItemString(g_mod.dict, "__builtins__", g_mod.builtins) < 0) return -1;
-    if (check_python_version(3, 15) < 0) return -1;
+    if (check_python_version(KORA_COMPILED_PY_MAJOR, KORA_COMPILED_PY_MINOR) < 0) return -1;
     if (!g_mod.consts_ready) {
         const int total = consts.n_str + consts.n_bytes;
         auto **table = static_cast<PyObject **>(PyMem_Calloc(static_cast<std::size_t>(total ? total : 1), sizeof(PyObject *)));
@@ -1048,7 +1057,9 @@ int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t 
             return -1;
         }
         Ref capref = Ref::steal(cap);
-        void *vt = PyCapsule_GetPointer(cap, PyCapsule_GetName(cap));
+        // Anything but a capsule is refused before it is asked for its name,
+        // which would raise and leave that error pending.
+        void *vt = PyCapsule_CheckExact(cap) ? PyCapsule_GetPointer(cap, PyCapsule_GetName(cap)) : nullptr;
         if (!vt) {
             if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, "invalid vtable found for imported type");
             return -1;
