@@ -9,7 +9,7 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 CACHE="${KORA_TOOLCHAIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kora_ui-toolchain}"
-STAMP_VERSION=3
+STAMP_VERSION=4
 PREFIX="$CACHE/prefix"
 STAMP="$PREFIX/.complete-v$STAMP_VERSION"
 
@@ -25,6 +25,8 @@ PACKAGES=(
   python3-pygments python3-hypothesis python3-sortedcontainers python3-dateutil
   python3-six python3-attr python3-cffi python3-cffi-backend python3-pycparser
   libraylib600 libraylib-dev libglfw3
+  python3-pip python3-wheel python3-scikit-build-core python3-pathspec
+  python3-pyproject-metadata
 )
 HOST_PACKAGES=(patchelf xvfb xauth libgl1 libglx-mesa0 libgl1-mesa-dri libegl1
   libx11-6 libxrandr2 libxinerama1 libxcursor1 libxi6 libxext6 libxrender1)
