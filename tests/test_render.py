@@ -1,0 +1,340 @@
+"""kora_raylib against the real raylib: draw into a render texture through the
+layer, read the pixels back and check them.
+
+One hidden raylib window on a private Xvfb serves the whole module. raylib's
+own functions, called through ctypes, only load resources and read pixels
+back; everything under test goes through kora_raylib.
+"""
+
+import contextlib
+import os
+import subprocess
+import sys
+from types import SimpleNamespace
+
+import pytest
+
+import realraylib as rr
+from kora_ui.fast.krrect.krrect import KrRect
+from kora_ui.fast.krshader.krshader import KrShader
+from kora_ui.fast.krvector2.krvector2 import KrVector2
+from kora_ui.fast.raylib import kora_raylib as k
+
+SIZE = 64
+BLACK, WHITE = (0, 0, 0, 255), (255, 255, 255, 255)
+RED, GREEN, BLUE = (255, 0, 0, 255), (0, 255, 0, 255), (0, 0, 255, 255)
+# The 8x8 test texture: red, green / blue, white quadrants, image row 0 on top.
+UPRIGHT = (RED, GREEN, BLUE, WHITE)
+MIRRORED = (BLUE, WHITE, RED, GREEN)  # the same, top and bottom swapped
+
+FRAGMENT = """#version 330
+in vec2 fragTexCoord;
+in vec4 fragColor;
+uniform int u_mode;
+uniform vec4 u_vec4;
+uniform vec2 u_vec2;
+uniform float u_float;
+uniform int u_int;
+uniform float u_farr[4];
+uniform vec4 u_varr[2];
+out vec4 finalColor;
+// Column i (0..7) of the drawn quad shows scalar i of the uniform picked by
+// u_mode, in its red channel.
+float component(int i) {
+    if (u_mode == 1) return i < 4 ? u_vec4[i] : 0.0;
+    if (u_mode == 2) return i < 2 ? u_vec2[i] : 0.0;
+    if (u_mode == 3) return i == 0 ? u_float : 0.0;
+    if (u_mode == 4) return i == 0 ? float(u_int) / 255.0 : 0.0;
+    if (u_mode == 5) return i < 4 ? u_farr[i] : 0.0;
+    if (u_mode == 6) return u_varr[i / 4][i % 4];
+    return 0.0;
+}
+void main() {
+    finalColor = vec4(component(int(fragTexCoord.x * 8.0)), 0.0, 0.0, 1.0) + 0.0 * fragColor;
+}
+"""
+UNIFORMS = {"u_mode": 4, "u_vec4": 3, "u_vec2": 1, "u_float": 0, "u_int": 4, "u_farr": 0, "u_varr": 3}
+ZEROS = {"u_vec4": 4, "u_vec2": 2, "u_float": 1, "u_int": 1, "u_farr": 4, "u_varr": 8}
+
+PROBE = "import realraylib as r; r.Raylib().open_window(8, 8)"
+
+
+@pytest.fixture(scope="module")
+def gl():
+    with contextlib.ExitStack() as stack:
+        try:
+            stack.enter_context(rr.display_env(stack.enter_context(rr.xvfb())))
+        except rr.DisplayUnavailable as e:
+            pytest.skip(f"no display: {e}")
+        # Open a window in a child first: a GL stack that crashes takes the
+        # child down, not the test session.
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+        probe = subprocess.run([sys.executable, "-c", PROBE], env=env, capture_output=True, text=True, timeout=120)
+        if probe.returncode != 0:
+            lines = probe.stderr.strip().splitlines() or ["exit status %d" % probe.returncode]
+            pytest.skip("raylib cannot open a window: " + lines[-1])
+        rl = rr.Raylib()
+        rl.open_window(SIZE, SIZE)
+        stack.callback(rl.CloseWindow)
+        # Leave every entry null: other tests install their own addresses.
+        stack.callback(k.init_raylib_pointers, dict.fromkeys(rr.ENTRY_NAMES, 0))
+        quad = rl.texture(8, 8, RED, [(4, 0, 4, 4, GREEN), (0, 4, 4, 4, BLUE), (4, 4, 4, 4, WHITE)])
+        white = rl.texture(8, 8, WHITE)
+        targets = [rl.LoadRenderTexture(SIZE, SIZE) for _ in range(2)]
+        shader = rl.shader(FRAGMENT)
+        for t in (quad, white):
+            stack.callback(rl.UnloadTexture, t)
+        for t in targets:
+            stack.callback(rl.UnloadRenderTexture, t)
+        stack.callback(rl.UnloadShader, shader)
+        g = SimpleNamespace(rl=rl, addresses=rl.addresses(), shader=shader, raw=rr.py_shader(shader),
+                            kr=KrShader(shader.id, rr.locs_address(shader)),
+                            quad=rr.py_texture(quad), white=rr.py_texture(white),
+                            loc={n: rl.GetShaderLocation(shader, n.encode()) for n in UNIFORMS})
+        g.target, g.other = (rr.py_render_texture(t) for t in targets)
+        g.read = lambda target=g.target: rl.read(target)
+        assert -1 not in g.loc.values(), g.loc
+        yield g
+
+
+@pytest.fixture(autouse=True)
+def real_raylib(gl):
+    k.init_raylib_pointers(gl.addresses)
+
+
+@contextlib.contextmanager
+def frame(gl, background=BLACK, target=None):
+    k.begin_drawing()
+    k.begin_texture_mode(target or gl.target)
+    k.clear_background(background)
+    try:
+        yield
+    finally:
+        k.end_texture_mode()
+        k.end_drawing()
+
+
+def close(got, want, tol=1):
+    return len(got) == len(want) and all(abs(a - b) <= tol for a, b in zip(got, want))
+
+
+def check_area(px, x, y, w, h, colours, background=BLACK):
+    """The area drawn at (x, y, w, h) shows quadrants (tl, tr, bl, br); its
+    corner pixels are inside and the pixels just outside are background."""
+    tl, tr, bl, br = colours
+    want = {(x, y): tl, (x + w - 1, y): tr, (x, y + h - 1): bl, (x + w - 1, y + h - 1): br,
+            (x + w // 4, y + h // 4): tl, (x + 3 * w // 4, y + h // 4): tr,
+            (x + w // 4, y + 3 * h // 4): bl, (x + 3 * w // 4, y + 3 * h // 4): br}
+    for ox, oy in ((x - 1, y), (x + w, y), (x, y - 1), (x, y + h), (x + w, y + h)):
+        if 0 <= ox < SIZE and 0 <= oy < SIZE:
+            want[ox, oy] = background
+    bad = {p: (px.at(*p), c) for p, c in want.items() if not close(px.at(*p), c)}
+    assert not bad, "pixel: (got, wanted) " + repr(bad)
+
+
+def test_readback_is_top_down(gl):
+    # raylib's own DrawRectangle fixes what "top" means for the checks below.
+    with frame(gl):
+        gl.rl.DrawRectangle(2, 3, 8, 4, rr.Color(*RED))
+    check_area(gl.read(), 2, 3, 8, 4, (RED,) * 4)
+
+
+@pytest.mark.parametrize("colour, want", [
+    ((10, 20, 30), (10, 20, 30, 255)),
+    ((200, 100, 50, 128), (200, 100, 50, 128)),
+    ((300, -1, 0.9, 255.9), (44, 255, 0, 255)),
+])
+def test_clear_background(gl, colour, want):
+    with frame(gl, colour):
+        pass
+    px = gl.read()
+    assert {px.at(0, 0), px.at(SIZE - 1, SIZE - 1), px.at(17, 40)} == {want}
+
+
+def test_texture_mode_switches_target(gl):
+    with frame(gl, RED):
+        pass
+    k.begin_texture_mode(gl.other)
+    k.clear_background(GREEN)
+    k.end_texture_mode()
+    # Outside texture mode the window is cleared, not a render texture.
+    k.begin_drawing()
+    k.clear_background(BLUE)
+    k.end_drawing()
+    assert gl.read().at(5, 5) == RED
+    assert gl.read(gl.other).at(60, 60) == GREEN
+
+
+W = WHITE  # short name for the table below
+DRAWS = {
+    "rec": (lambda t: k.draw_texture_rec(t, (0, 0, 8, 8), (5, 6), W), (5, 6, 8, 8, UPRIGHT)),
+    "rec-part": (lambda t: k.draw_texture_rec(t, (4.0, 0.0, 4.0, 8.0), (30.0, 2.0), W),
+                 (30, 2, 4, 8, (GREEN, GREEN, WHITE, WHITE))),
+    "rec-negative-height": (lambda t: k.draw_texture_rec(t, (0, 0, 8, -8), (5, 6), W),
+                            (5, 6, 8, 8, MIRRORED)),
+    "rec-tint3": (lambda t: k.draw_texture_rec(t, (4, 4, 4, 4), (9, 9), (0, 128, 255)),
+                  (9, 9, 4, 4, ((0, 128, 255, 255),) * 4)),
+    "rec_ez": (lambda t: k.draw_texture_rec_ez(t, (0, 4, 8, 4), (40, 50)), (40, 50, 8, 4, (BLUE, WHITE) * 2)),
+    "vec": (lambda t: k.draw_texture_vec(t, (5, 6), W, False), (5, 6, 8, 8, UPRIGHT)),
+    "vec-flip": (lambda t: k.draw_texture_vec(t, (5, 6), W, True), (5, 6, 8, 8, MIRRORED)),
+    "vec-tint": (lambda t: k.draw_texture_vec(t, (5, 6), (255, 0, 128), False),
+                 (5, 6, 8, 8, (RED, BLACK, (0, 0, 128, 255), (255, 0, 128, 255)))),
+    "vec_ez": (lambda t: k.draw_texture_vec_ez(t, (50.0, 1.0), False), (50, 1, 8, 8, UPRIGHT)),
+    "vec_ez-flip": (lambda t: k.draw_texture_vec_ez(t, (50, 1), 1), (50, 1, 8, 8, MIRRORED)),
+    "krvec": (lambda t: k.draw_texture_krvec(t, KrVector2(20, 30), KrRect(255, 255, 255, 255), False),
+              (20, 30, 8, 8, UPRIGHT)),
+    "krvec-flip": (lambda t: k.draw_texture_krvec(t, KrVector2(20, 30), KrRect(255, 255, 255, 255), True),
+                   (20, 30, 8, 8, MIRRORED)),
+    # KrRect(r, g, b, a): x, y, w, h hold red, green, blue, alpha.
+    "krvec-tint": (lambda t: k.draw_texture_krvec(t, KrVector2(20, 30), KrRect(255, 0, 128, 255), False),
+                   (20, 30, 8, 8, (RED, BLACK, (0, 0, 128, 255), (255, 0, 128, 255)))),
+    "krvec_ez": (lambda t: k.draw_texture_krvec_ez(t, KrVector2(0, 56), False), (0, 56, 8, 8, UPRIGHT)),
+    "krvec_ez-flip": (lambda t: k.draw_texture_krvec_ez(t, KrVector2(0, 56), True), (0, 56, 8, 8, MIRRORED)),
+    "pro-scale": (lambda t: k.draw_texture_pro(t, (0, 0, 8, 8), (4, 8, 32, 16), (0, 0), 0.0, W),
+                  (4, 8, 32, 16, UPRIGHT)),
+    # 90 degrees clockwise about the destination's centre: the top row ends on the right.
+    "pro-rotate90": (lambda t: k.draw_texture_pro(t, (0, 0, 8, 8), (32, 32, 16, 16), (8, 8), 90, W),
+                     (24, 24, 16, 16, (BLUE, RED, WHITE, GREEN))),
+}
+
+
+@pytest.mark.parametrize("name", DRAWS)
+def test_draw(gl, name):
+    draw, area = DRAWS[name]
+    with frame(gl):
+        draw(gl.quad)
+    check_area(gl.read(), *area)
+
+
+def test_krvec_ez_colour_is_read_at_each_call(gl):
+    saved = k._base_color_krvec_ez
+    k._base_color_krvec_ez = KrRect(0, 255, 0, 255)
+    try:
+        with frame(gl):
+            k.draw_texture_krvec_ez(gl.white, KrVector2(3, 3), False)
+    finally:
+        k._base_color_krvec_ez = saved
+    check_area(gl.read(), 3, 3, 8, 8, (GREEN,) * 4)
+
+
+@pytest.mark.parametrize("flip, area", [(True, (0, 0, 8, 8, UPRIGHT)), (False, (0, 56, 8, 8, MIRRORED))])
+def test_render_texture_as_source_is_stored_bottom_up(gl, flip, area):
+    with frame(gl, target=gl.other):
+        k.draw_texture_vec_ez(gl.quad, (0, 0), False)
+    # Drawn back unflipped, a render texture comes out upside down.
+    with frame(gl):
+        k.draw_texture_vec_ez(gl.other.texture, (0, 0), flip)
+    check_area(gl.read(), *area)
+
+
+@pytest.mark.parametrize("alpha", [255, 128])
+@pytest.mark.parametrize("mode", [rr.BLEND_ALPHA, rr.BLEND_ADDITIVE])
+def test_blend_mode(gl, mode, alpha):
+    # (0, 0, 100) at alpha a over (100, 0, 0): alpha blending keeps 1 - a of
+    # the red below, additive blending keeps all of it.
+    a = alpha / 255
+    blended = (round(100 * (1 - a)), 0, round(100 * a))
+    with frame(gl, (100, 0, 0, 255)):
+        k.begin_blend_mode(mode=mode)
+        k.draw_texture_rec(gl.white, (0, 0, 8, 8), (0, 0), (0, 0, 100, alpha))
+        k.end_blend_mode()
+        k.draw_texture_rec(gl.white, (0, 0, 8, 8), (16, 0), (0, 0, 100, alpha))
+    px = gl.read()
+    want = (100, 0, round(100 * a)) if mode == rr.BLEND_ADDITIVE else blended
+    assert close(px.at(4, 4)[:3], want, 2), px.at(4, 4)
+    assert close(px.at(20, 4)[:3], blended, 2), "end_blend_mode returns to alpha blending"
+
+
+def shade(gl, mode, set_value=None, begin=None):
+    """Zero the uniforms and pick `mode` (directly through raylib), let
+    `set_value` set one through kora_raylib, draw the white texture with the
+    shader and return the red channel of its eight columns."""
+    for name, n in ZEROS.items():
+        gl.rl.set_uniform(gl.shader, name, [0] * n, UNIFORMS[name])
+    gl.rl.set_uniform(gl.shader, "u_mode", [mode], rr.UNIFORM_INT)
+    with frame(gl):
+        if set_value:
+            set_value(gl)
+        (begin or (lambda: k.begin_shader_mode(gl.raw)))()
+        k.draw_texture_rec_ez(gl.white, (0, 0, 8, 8), (0, 0))
+        k.end_shader_mode()
+        k.draw_texture_rec_ez(gl.white, (0, 0, 8, 8), (16, 0))
+    px = gl.read()
+    assert px.at(20, 4) == WHITE, "end_shader_mode returns to the default shader"
+    return [px.at(x, 4)[0] for x in range(8)]
+
+
+V4, V2 = (0.2, 0.4, 0.6, 0.8), (0.2, 0.6)
+SETTERS = {
+    "set_shader_value-vec4": (1, lambda g: k.set_shader_value(g.raw, g.loc["u_vec4"], V4 + (9.0, 9.0), 3), V4),
+    "set_shader_value-vec2": (2, lambda g: k.set_shader_value(g.raw, g.loc["u_vec2"], V2, 1), V2),
+    "set_shader_value-float": (3, lambda g: k.set_shader_value(g.raw, g.loc["u_float"], (0.4,), 0), (0.4,)),
+    "set_shader_value-int": (4, lambda g: k.set_shader_value(g.raw, g.loc["u_int"], (77,), 4), (77 / 255,)),
+    "set_shader_value-int-low-bits": (4, lambda g: k.set_shader_value(g.raw, g.loc["u_int"], (2**32 + 77,), 4),
+                                      (77 / 255,)),
+    "set_shader_value_vec2_tuple": (2, lambda g: k.set_shader_value_vec2_tuple(g.raw, g.loc["u_vec2"], V2 + (1.0,)), V2),
+    "set_shader_value_vec4_tuple": (1, lambda g: k.set_shader_value_vec4_tuple(g.raw, g.loc["u_vec4"], V4), V4),
+    "set_shader_value_float": (3, lambda g: k.set_shader_value_float(g.raw, g.loc["u_float"], 0.8), (0.8,)),
+    "set_shader_value_vec2_krvec": (2, lambda g: k.set_shader_value_vec2_krvec(g.raw, g.loc["u_vec2"], KrVector2(*V2)), V2),
+    "set_krshader_value-vec4": (1, lambda g: k.set_krshader_value(g.kr, g.loc["u_vec4"], V4, 3), V4),
+    "set_krshader_value-float": (3, lambda g: k.set_krshader_value(g.kr, g.loc["u_float"], (0.6,), 0), (0.6,)),
+    "set_krshader_value-int": (4, lambda g: k.set_krshader_value(g.kr, g.loc["u_int"], (200,), 4), (200 / 255,)),
+    "set_krshader_value_vec2_tuple": (2, lambda g: k.set_krshader_value_vec2_tuple(g.kr, g.loc["u_vec2"], V2), V2),
+    "set_krshader_value_vec4_tuple": (1, lambda g: k.set_krshader_value_vec4_tuple(g.kr, g.loc["u_vec4"], V4), V4),
+    "set_krshader_value_vec2_krvec": (2, lambda g: k.set_krshader_value_vec2_krvec(g.kr, g.loc["u_vec2"], KrVector2(*V2)),
+                                      V2),
+    "set_krshader_value_float": (3, lambda g: k.set_krshader_value_float(g.kr, g.loc["u_float"], 0.2), (0.2,)),
+    "set_krshader_value_int": (4, lambda g: k.set_krshader_value_int(g.kr, g.loc["u_int"], 123), (123 / 255,)),
+    "set_krshader_value_float_v": (5, lambda g: k.set_krshader_value_float_v(g.kr, g.loc["u_farr"], list(V4)), V4),
+    "set_krshader_value_float_v-count": (5, lambda g: k.set_krshader_value_float_v(g.kr, g.loc["u_farr"], V2), V2),
+    "set_krshader_value_vec4_v": (6, lambda g: k.set_krshader_value_vec4_v(g.kr, g.loc["u_varr"], [
+        dict(zip("xyzw", V4)), dict(x=1.0, y=0.0, z=0.4, w=0.6, extra=5)]), V4 + (1.0, 0.0, 0.4, 0.6)),
+    "set_krshader_value_vec4_v-generator": (6, lambda g: k.set_krshader_value_vec4_v(
+        g.kr, g.loc["u_varr"], (dict(zip("xyzw", V4)) for _ in range(1))), V4),
+}
+
+
+@pytest.mark.parametrize("name", SETTERS)
+def test_shader_setter(gl, name):
+    mode, set_value, values = SETTERS[name]
+    want = [round(v * 255) for v in values] + [0] * (8 - len(values))
+    assert shade(gl, mode) == [0] * 8  # zeroed first: the setter alone makes the colour
+    assert close(shade(gl, mode, set_value), want), (shade(gl, mode, set_value), want)
+
+
+@pytest.mark.parametrize("name", [*UNIFORMS, "u_varr[1]", "u_farr[3]", "no_such_uniform"])
+def test_shader_locations(gl, name):
+    want = gl.rl.GetShaderLocation(gl.shader, name.encode())
+    assert (want == -1) == (name == "no_such_uniform")
+    assert k.get_shader_location(gl.raw, name) == want
+    assert k.get_krshader_location(gl.kr, name) == want
+    assert k.get_shader_location(gl.raw, name + "\0tail") == want
+
+
+def capi():
+    """The test-only native module that calls kora_raylib's exported routines."""
+    mod = pytest.importorskip("kora_capi_consumer", reason="test-only native consumer not built")
+    return mod.call
+
+
+@pytest.mark.parametrize("how", ["begin_shader_mode", "begin_krshader_mode"])
+def test_begin_shader_mode(gl, how):
+    if how == "begin_shader_mode":
+        begin = lambda: k.begin_shader_mode(gl.raw)  # noqa: E731
+    else:
+        call = capi()
+        begin = lambda: call("begin_krshader_mode", gl.kr)  # noqa: E731
+    direct = lambda g: g.rl.set_uniform(g.shader, "u_vec4", list(V4), rr.UNIFORM_VEC4)  # noqa: E731
+    assert close(shade(gl, 1, direct, begin), [51, 102, 153, 204, 0, 0, 0, 0])
+
+
+@pytest.mark.parametrize("name, args, want", [
+    ("kr_clear_background", (KrRect(1, 2, 3, 4),), (1, 2, 3, 4)),
+    ("c_clear_background_blank", (), (0, 0, 0, 0)),
+    ("c_clear_background", ((5, 6, 7),), (5, 6, 7, 255)),
+])
+def test_exported_clear(gl, name, args, want):
+    call = capi()
+    with frame(gl, RED):
+        call(name, *args)
+    assert gl.read().at(9, 9) == want
