@@ -1,0 +1,275 @@
+// kora_capi_consumer: a test module that uses kora_raylib's exported routines
+// and Cache's C-level method table exactly as a sibling native module does.
+// At import it takes every routine from `__pyx_capi__` with the signature it
+// was compiled against and Cache's table from `__pyx_vtable__`; its Python
+// functions then convert their arguments to the routines' C parameter types
+// and call straight through the pointers.
+//
+//   call(name, *args)        one exported routine; every C parameter is given,
+//                            the trailing dispatch flag included
+//   cache_call(entry, *args) one entry of Cache's table (`new` takes none)
+//   capsule_pointer(name, signature)  the capsule's address taken with any
+//                            signature (to show that a wrong one is refused)
+//   signatures               dict: routine name -> compiled-in signature
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "kora_ui/fast/koracache/koracache.h"
+#include "kora_ui/fast/raylib/kora_raylib.h"
+
+namespace {
+
+namespace rl = kora::raylib;
+using kora::koracache::CacheObject;
+using kora::koracache::CacheVTable;
+
+#define KORA_DECLARE(name) decltype(&rl::name) p_##name = nullptr;
+KORA_RAYLIB_CAPI(KORA_DECLARE)
+#undef KORA_DECLARE
+
+#define KORA_CACHE_ENTRIES(X) \
+    X(c_clear, c_clear) X(c_clear_selected, c_clear_selected) X(c_get, c_get) X(c_set, c_set) \
+    X(c_get_or_set_val, c_get_or_set_val) X(c_get_or_exec, c_get_or_exec) X(new, new_)
+
+// Owned for the life of the process, like any sibling module's imports.
+PyObject *g_capi = nullptr;
+const CacheVTable *g_cache_vtab = nullptr;
+PyTypeObject *g_types[5] = {};  // indexed by Peer<T>::index
+
+template <class T> struct Peer;
+template <> struct Peer<rl::KrShaderObject> { static constexpr int index = 0; };
+template <> struct Peer<rl::KrVector2Object> { static constexpr int index = 1; };
+template <> struct Peer<rl::KrRectObject> { static constexpr int index = 2; };
+template <> struct Peer<rl::KrRenderTextureObject> { static constexpr int index = 3; };
+template <> struct Peer<CacheObject> { static constexpr int index = 4; };
+
+// Python argument -> C parameter; false with an exception set.
+bool convert(PyObject *o, PyObject *&out) {
+    out = o;
+    return true;
+}
+
+bool convert(PyObject *o, int &out) {
+    long v = PyLong_AsLong(o);
+    if (v == -1 && PyErr_Occurred()) return false;
+    if (v < INT_MIN || v > INT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "out of C int range");
+        return false;
+    }
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool convert(PyObject *o, float &out) {
+    double d = PyFloat_AsDouble(o);
+    if (d == -1.0 && PyErr_Occurred()) return false;
+    if (std::isfinite(d) && std::fabs(d) > FLT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "out of C float range");
+        return false;
+    }
+    out = static_cast<float>(d);
+    return true;
+}
+
+// Peer-typed parameters: the Python instance itself (a subclass passes).
+template <class T>
+bool convert(PyObject *o, T *&out) {
+    PyTypeObject *type = g_types[Peer<T>::index];
+    if (!PyObject_TypeCheck(o, type)) {
+        PyErr_Format(PyExc_TypeError, "expected %s, got %s", type->tp_name, Py_TYPE(o)->tp_name);
+        return false;
+    }
+    out = reinterpret_cast<T *>(o);
+    return true;
+}
+
+bool convert_item(PyObject *o, float &out) { return convert(o, out); }
+bool convert_item(PyObject *o, rl::Vector4 &out) {
+    return PyArg_ParseTuple(o, "ffff", &out.x, &out.y, &out.z, &out.w) != 0;
+}
+
+// Array parameters: built from a list (may throw std::bad_alloc).
+template <class T>
+bool convert(PyObject *o, std::vector<T> &out) {
+    if (!PyList_Check(o)) {
+        PyErr_Format(PyExc_TypeError, "expected list, got %s", Py_TYPE(o)->tp_name);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(o); ++i) {
+        T item{};
+        if (!convert_item(PyList_GET_ITEM(o, i), item)) return false;
+        out.push_back(item);
+    }
+    return true;
+}
+
+// Converts `args` to f's parameters, calls f (arrays passed by value: f gets
+// its own copy) and turns the outcome into a Python result.
+template <class R, class... A>
+PyObject *invoke(R (*f)(A...), PyObject *const *args, Py_ssize_t nargs) {
+    if (nargs != static_cast<Py_ssize_t>(sizeof...(A)))
+        return PyErr_Format(PyExc_TypeError, "expected %zu arguments, got %zd", sizeof...(A), nargs);
+    std::tuple<std::remove_cvref_t<A>...> c{};
+    bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return (convert(args[I], std::get<I>(c)) && ...);
+    }(std::index_sequence_for<A...>{});
+    if (!ok) return nullptr;
+    if constexpr (std::is_void_v<R>) {
+        std::apply(f, c);
+        if (PyErr_Occurred()) return nullptr;  // void routines report failure only this way
+        Py_RETURN_NONE;
+    } else if constexpr (std::is_same_v<R, int>) {
+        int r = std::apply(f, c);
+        if (r == -1 && PyErr_Occurred()) return nullptr;
+        return PyLong_FromLong(r);
+    } else {
+        return reinterpret_cast<PyObject *>(std::apply(f, c));  // new reference or null
+    }
+}
+
+const char *name_arg(PyObject *const *args, Py_ssize_t nargs) {
+    if (nargs < 1 || !PyUnicode_Check(args[0])) {
+        PyErr_SetString(PyExc_TypeError, "the first argument must be a name");
+        return nullptr;
+    }
+    return PyUnicode_AsUTF8(args[0]);
+}
+
+PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    const char *name = name_arg(args, nargs);
+    if (!name) return nullptr;
+    try {
+#define KORA_DISPATCH(r) \
+        if (std::strcmp(name, #r) == 0) return invoke(p_##r, args + 1, nargs - 1);
+        KORA_RAYLIB_CAPI(KORA_DISPATCH)
+#undef KORA_DISPATCH
+    } catch (const std::bad_alloc &) {
+        return PyErr_NoMemory();
+    }
+    return PyErr_Format(PyExc_KeyError, "no exported routine %s", name);
+}
+
+PyObject *cache_call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    const char *name = name_arg(args, nargs);
+    if (!name) return nullptr;
+#define KORA_DISPATCH(entry, field) \
+    if (std::strcmp(name, #entry) == 0) return invoke(g_cache_vtab->field, args + 1, nargs - 1);
+    KORA_CACHE_ENTRIES(KORA_DISPATCH)
+#undef KORA_DISPATCH
+    return PyErr_Format(PyExc_KeyError, "no Cache entry %s", name);
+}
+
+// The capsule's pointer as taken with `signature` (ValueError if it differs).
+void *take(const char *name, const char *signature) {
+    PyObject *capsule = nullptr;
+    if (PyDict_GetItemStringRef(g_capi, name, &capsule) <= 0) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_KeyError, "%s is not exported", name);
+        return nullptr;
+    }
+    void *p = PyCapsule_GetPointer(capsule, signature);
+    Py_DECREF(capsule);
+    return p;
+}
+
+PyObject *capsule_pointer(PyObject *, PyObject *args) {
+    const char *name, *signature;
+    if (!PyArg_ParseTuple(args, "ss", &name, &signature)) return nullptr;
+    void *p = take(name, signature);
+    return p ? PyLong_FromVoidPtr(p) : nullptr;
+}
+
+PyObject *import_attr(const char *module, const char *name) {
+    PyObject *m = PyImport_ImportModule(module);
+    if (!m) return nullptr;
+    PyObject *attr = PyObject_GetAttrString(m, name);
+    Py_DECREF(m);
+    return attr;
+}
+
+int exec_module(PyObject *module) {
+    static const char *const peers[][2] = {
+        {kora::peers::kKrShaderModule, kora::peers::kKrShaderTypeName},
+        {kora::peers::kKrVector2Module, kora::peers::kKrVector2TypeName},
+        {kora::peers::kKrRectModule, kora::peers::kKrRectTypeName},
+        {kora::peers::kKrRenderTextureModule, kora::peers::kKrRenderTextureTypeName},
+        {"kora_ui.fast.koracache.koracache", "Cache"},
+    };
+    for (int i = 0; i < 5; ++i) {
+        PyObject *type = import_attr(peers[i][0], peers[i][1]);
+        if (!type) return -1;
+        if (!PyType_Check(type)) {
+            Py_DECREF(type);
+            PyErr_Format(PyExc_TypeError, "%s.%s is not a type", peers[i][0], peers[i][1]);
+            return -1;
+        }
+        Py_XSETREF(g_types[i], reinterpret_cast<PyTypeObject *>(type));
+    }
+    PyObject *capi = import_attr("kora_ui.fast.raylib.kora_raylib", "__pyx_capi__");
+    if (!capi) return -1;
+    Py_XSETREF(g_capi, capi);
+    if (!PyDict_Check(g_capi)) {
+        PyErr_SetString(PyExc_TypeError, "__pyx_capi__ is not a dict");
+        return -1;
+    }
+#define KORA_TAKE(r) \
+    if (!(p_##r = reinterpret_cast<decltype(p_##r)>(take(#r, rl::sig::r)))) return -1;
+    KORA_RAYLIB_CAPI(KORA_TAKE)
+#undef KORA_TAKE
+
+    PyObject *type_dict = PyType_GetDict(g_types[Peer<CacheObject>::index]);
+    if (!type_dict) return -1;
+    PyObject *capsule = nullptr;
+    int found = PyDict_GetItemStringRef(type_dict, "__pyx_vtable__", &capsule);
+    Py_DECREF(type_dict);
+    if (found <= 0) {
+        if (!found) PyErr_SetString(PyExc_KeyError, "__pyx_vtable__");
+        return -1;
+    }
+    g_cache_vtab = static_cast<const CacheVTable *>(PyCapsule_GetPointer(capsule, nullptr));
+    Py_DECREF(capsule);
+    if (!g_cache_vtab) return -1;
+
+    PyObject *signatures = PyDict_New();
+    if (!signatures || PyModule_Add(module, "signatures", signatures) < 0) return -1;
+#define KORA_ROW(r) {#r, rl::sig::r},
+    static const char *const rows[][2] = {KORA_RAYLIB_CAPI(KORA_ROW)};
+#undef KORA_ROW
+    for (const auto &row : rows) {
+        PyObject *text = PyUnicode_FromString(row[1]);
+        int stored = text ? PyDict_SetItemString(signatures, row[0], text) : -1;
+        Py_XDECREF(text);
+        if (stored < 0) return -1;
+    }
+    return 0;
+}
+
+PyMethodDef methods[] = {
+    {"call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call)), METH_FASTCALL, nullptr},
+    {"cache_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(cache_call)), METH_FASTCALL,
+     nullptr},
+    {"capsule_pointer", capsule_pointer, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void *>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "kora_capi_consumer", nullptr, 0, methods, slots,
+                          nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_kora_capi_consumer(void) { return PyModuleDef_Init(&module_def); }

@@ -1,0 +1,241 @@
+"""The C-level interfaces as another native module uses them: kora_raylib's
+thirty exported routines, taken from __pyx_capi__ by signature, and Cache's
+C-level method table (through the kora_capi_consumer test module)."""
+
+import ctypes
+import os
+import subprocess
+import sys
+import textwrap
+from types import SimpleNamespace as NS
+
+import pytest
+
+import kora_capi_consumer as consumer
+from kora_ui.core.enums import CacheType
+from kora_ui.fast.koracache.koracache import Cache
+from kora_ui.fast.krrect.krrect import KrRect
+from kora_ui.fast.krrendertex.kr_render_tex import KrRenderTexture
+from kora_ui.fast.krshader.krshader import KrShader
+from kora_ui.fast.krvector2.krvector2 import KrVector2
+from kora_ui.fast.raylib import kora_raylib as kr
+from recorder import f32
+
+call, cache_call = consumer.call, consumer.cache_call
+
+TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
+T = (3, 64, 32, 1, 7)
+RT = NS(id=4, texture=TEX, depth=NS(id=5, width=8, height=8, mipmaps=0, format=19))
+SH, S = KrShader(5, 0x40), (5, 0x40)
+WHOLE, FLIPPED = (0.0, 0.0, 64.0, 32.0), (0.0, 0.0, 64.0, -32.0)
+NONE_SUB = "'NoneType' object is not subscriptable"
+
+
+class BadVector(KrVector2):
+    x = property(lambda self: "left")
+
+
+def slots(cache):
+    reduced = cache.__reduce__()
+    return (reduced[2] if len(reduced) == 3 else reduced[1][2])[0]
+
+
+# The trailing dispatch flag is given as 0 or 1: it is ignored either way.
+ROUTINES = [
+    ("begin_krshader_mode", (SH,), None, [("BeginShaderMode", S)]),
+    ("get_krshader_location", (SH, "u_time", 1), 4, [("GetShaderLocation", S, "u_time")]),
+    ("c_clear_background", ((1, 2, 300),), None, [("ClearBackground", (1, 2, 44, 255))]),
+    ("c_draw_texture_rec", (TEX, (1, 2, 3, 4), (5, 6), (7, 8, 9, 10)), None,
+     [("DrawTextureRec", T, (1.0, 2.0, 3.0, 4.0), (5.0, 6.0), (7, 8, 9, 10))]),
+    ("draw_texture_rec", (TEX, (1, 2, 3, 4, 5), (5, 6, 7), (7, 8, 9), 1), None,
+     [("DrawTextureRec", T, (1.0, 2.0, 3.0, 4.0), (5.0, 6.0), (7, 8, 9, 255))]),
+    ("c_draw_texture_pro", (TEX, (0, 0, 16, 16), (100, 100, 32, 32), (16, 16), 45.0, (255,) * 4), None,
+     [("DrawTexturePro", T, (0.0, 0.0, 16.0, 16.0), (100.0, 100.0, 32.0, 32.0), (16.0, 16.0), 45.0, (255,) * 4)]),
+    ("draw_texture_pro", (TEX, (0, 0, 1, 1), (2, 2, 3, 3), (0.5, 0), 0.1, (1, 2, 3), 0), None,
+     [("DrawTexturePro", T, (0.0, 0.0, 1.0, 1.0), (2.0, 2.0, 3.0, 3.0), (0.5, 0.0), f32(0.1), (1, 2, 3, 255))]),
+    ("c_draw_texture_vec", (TEX, (10, 20), (255, 0, 0), 1), None,
+     [("DrawTextureRec", T, FLIPPED, (10.0, 20.0), (255, 0, 0, 255))]),
+    ("draw_texture_vec", (TEX, (10, 20), (255, 0, 0, 9), 0, 1), None,
+     [("DrawTextureRec", T, WHOLE, (10.0, 20.0), (255, 0, 0, 9))]),
+    ("begin_texture_mode", (RT, 0), None, [("BeginTextureMode", (4, T, (5, 8, 8, 0, 19)))]),
+    ("clear_background", ((10, 20, 30, 40), 1), None, [("ClearBackground", (10, 20, 30, 40))]),
+    ("init_raylib_pointers", ({}, 0), None, []),
+    ("c_draw_texture_krvec", (TEX, KrVector2(10, 20.5), KrRect(1, 2, 3, 4), 0), None,
+     [("DrawTextureRec", T, WHOLE, (f32(10.01), f32(20.51)), (1, 2, 3, 4))]),
+    ("begin_drawing", (0,), None, [("BeginDrawing",)]),
+    ("end_blend_mode", (1,), None, [("EndBlendMode",)]),
+    ("end_drawing", (0,), None, [("EndDrawing",)]),
+    ("end_shader_mode", (1,), None, [("EndShaderMode",)]),
+    ("end_texture_mode", (0,), None, [("EndTextureMode",)]),
+    ("begin_blend_mode", (2, 1), None, [("BeginBlendMode", 2)]),
+    ("c_draw_krtexture_krvec", (KrRenderTexture(NS(texture=TEX)), KrVector2(1, 2), KrRect(255.9, 128, 0, 255), 1),
+     None, [("DrawTextureRec", T, FLIPPED, (f32(1.01), f32(2.01)), (255, 128, 0, 255))]),
+    ("kr_clear_background", (KrRect(1, 2, 3, 4),), None, [("ClearBackground", (1, 2, 3, 4))]),
+    ("set_krshader_value_vec2_tuple", (SH, 3, (1.5, 2, 9), 0), None, [("SetShaderValue", S, 3, 1, [1.5, 2.0])]),
+    ("set_krshader_value_vec4_tuple", (SH, 3, (1, 2, 3, 4, 5), 1), None,
+     [("SetShaderValue", S, 3, 3, [1.0, 2.0, 3.0, 4.0])]),
+    ("set_krshader_value", (SH, 3, (7, 2**32 + 8), 5, 0), None, [("SetShaderValue", S, 3, 5, [7, 8])]),
+    ("set_krshader_value_float", (SH, 2, 0.1, 1), None, [("SetShaderValue", S, 2, 0, [f32(0.1)])]),
+    ("set_krshader_value_int", (SH, 2, -7, 0), None, [("SetShaderValue", S, 2, 4, [-7])]),
+    ("set_krshader_value_vec4_v", (SH, 1, [(1, 2, 3, 4), (5, 6, 7, 0.1)], 0), None,
+     [("SetShaderValueV", S, 1, 3, 2, [1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, f32(0.1)])]),
+    ("set_krshader_value_vec4_v", (SH, 1, [], 0), None, []),
+    ("set_krshader_value_float_v", (SH, 1, [0.5, 1, 2], 1), None, [("SetShaderValueV", S, 1, 0, 3, [0.5, 1.0, 2.0])]),
+    ("set_krshader_value_float_v", (SH, 1, [], 1), None, []),
+    ("set_krshader_value_vec2_krvec", (SH, 1, KrVector2(10, 20.5), 0), None, [("SetShaderValue", S, 1, 1, [10.0, 20.5])]),
+    ("c_clear_background_blank", (), None, [("ClearBackground", (0, 0, 0, 0))]),
+]
+
+
+def test_every_exported_routine_is_covered():
+    assert {r[0] for r in ROUTINES} == set(kr.__pyx_capi__) == set(consumer.signatures)
+
+
+@pytest.mark.parametrize("name, args, result, calls", ROUTINES, ids=[r[0] for r in ROUTINES])
+def test_routines_call_raylib(rec, name, args, result, calls):
+    rec.map_location("u_time", 4)
+    assert call(name, *args) == result
+    assert rec.calls() == calls
+
+
+@pytest.mark.parametrize("name, args, error, message", [
+    ("c_draw_texture_rec", (TEX, (1, 2, 3, 4), ("x", 0), (1, 2, 3)), TypeError, None),
+    ("draw_texture_rec", (TEX, None, (0, 0), (1, 2, 3), 0), TypeError, NONE_SUB),
+    ("c_draw_texture_pro", (TEX, (0, 0, 1, 1), (0, 0, 1, "h"), (0, 0), 0.0, (1, 2, 3)), TypeError, None),
+    ("draw_texture_pro", (NS(id=-1), (0, 0, 1, 1), (0, 0, 1, 1), (0, 0), 0.0, (1, 2, 3), 0), OverflowError,
+     "can't convert negative value to unsigned int"),
+    ("c_draw_texture_vec", (NS(id=1, width=2), (0, 0), (1, 2, 3), 0), AttributeError, "height"),
+    ("draw_texture_vec", (TEX, (0, 0), (1, "g", 3), 1, 0), TypeError, None),
+    ("c_draw_texture_krvec", (TEX, BadVector(), KrRect(), 0), TypeError, None),
+    ("c_draw_krtexture_krvec", (KrRenderTexture(None), KrVector2(), KrRect(), 0), AttributeError, "texture"),
+    ("c_draw_krtexture_krvec", (KrRenderTexture(NS(texture=NS(id=1))), KrVector2(), KrRect(), 0),
+     AttributeError, "width"),
+    ("begin_texture_mode", (NS(id=1, texture=TEX, depth=NS(id=1, width=1, height=1, mipmaps=1)), 0),
+     AttributeError, "format"),
+    ("clear_background", ((1, "g", 3), 0), TypeError, None),
+    ("c_clear_background", ((1.5, 2, []),), TypeError, None),
+    ("init_raylib_pointers", (None, 0), TypeError, "^'NoneType' object is not iterable$"),
+    ("init_raylib_pointers", ({"BeginBlendMode": -1}, 0), OverflowError, "^can't convert negative value to size_t$"),
+    ("set_krshader_value_vec2_tuple", (SH, 0, ("x", 1), 0), TypeError, None),
+    ("set_krshader_value_vec4_tuple", (SH, 0, (1, 2, 3, "w"), 0), TypeError, None),
+    ("set_krshader_value_vec2_krvec", (SH, 0, BadVector(), 0), TypeError, None),
+    ("get_krshader_location", (SH, None, 0), AttributeError, "^'NoneType' object has no attribute 'encode'$"),
+    ("get_krshader_location", (SH, "\udc80", 0), UnicodeEncodeError, None),
+])
+def test_failures_stay_pending_and_raylib_is_not_called(rec, name, args, error, message):
+    with pytest.raises(error, match=message):
+        call(name, *args)
+    assert rec.calls() == []
+
+
+def test_unknown_uniform_is_minus_one_without_error_and_item_errors_surface(rec):
+    assert call("get_krshader_location", SH, "nowhere", 0) == -1
+    assert rec.calls() == [("GetShaderLocation", S, "nowhere")]
+    with pytest.raises(TypeError):
+        call("set_krshader_value", SH, 0, (1.0, "y"), 1, 0)
+
+
+@pytest.mark.parametrize("name", sorted(kr.__pyx_capi__))
+def test_capsules_refuse_any_other_signature(name):
+    signature = consumer.signatures[name]
+    assert consumer.capsule_pointer(name, signature)
+    for wrong in {signature + " ", signature[:-1], signature.replace("> ,", ">,")} - {signature}:
+        with pytest.raises(ValueError, match="^PyCapsule_GetPointer called with incorrect name$"):
+            consumer.capsule_pointer(name, wrong)
+
+
+def test_import_fails_on_a_capsule_with_another_signature():
+    code = """
+        import ctypes
+        from kora_ui.fast.raylib import kora_raylib as kr
+        api = ctypes.pythonapi
+        api.PyCapsule_New.restype, api.PyCapsule_New.argtypes = ctypes.py_object, [ctypes.c_void_p] * 3
+        api.PyCapsule_GetPointer.restype = ctypes.c_void_p
+        api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+        NAME = ctypes.c_char_p(b"void (int)")
+        old = kr.__pyx_capi__["begin_blend_mode"]
+        address = api.PyCapsule_GetPointer(old, b"void (int, int __pyx_skip_dispatch)")
+        kr.__pyx_capi__["begin_blend_mode"] = api.PyCapsule_New(address, ctypes.cast(NAME, ctypes.c_void_p), None)
+        try:
+            import kora_capi_consumer
+        except ValueError as e:
+            print(e)
+    """
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, env=env,
+                          timeout=120)
+    assert (done.returncode, done.stdout) == (0, "PyCapsule_GetPointer called with incorrect name\n"), done.stderr
+
+
+# Cache's C-level method table
+
+A, B = CacheType.SHADER, CacheType.FONT  # slots 2 and 3
+ENTRIES = {
+    "c_get": (),
+    "c_set": ("v",),
+    "c_get_or_set_val": ("v",),
+    "c_get_or_exec": (lambda: "v",),
+}
+
+
+def test_instances_point_at_the_published_table():
+    get = ctypes.pythonapi.PyCapsule_GetPointer
+    get.restype, get.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+    table = get(Cache.__dict__["__pyx_vtable__"], None)
+    for c in (Cache(), Cache.__new__(Cache), cache_call("new"), type("Sub", (Cache,), {})()):
+        assert ctypes.c_void_p.from_address(id(c) + object.__basicsize__).value == table
+
+
+def test_new_gives_an_attached_32_slot_cache():
+    c = cache_call("new")
+    assert type(c) is Cache and slots(c) == [None] * 32 and c.get(A) is None
+
+
+def test_entries_do_what_the_methods_do():
+    c, v = Cache(), object()
+    assert cache_call("c_set", c, 2, v) is None and c.get(A) is v and cache_call("c_get", c, 2) is v
+    assert cache_call("c_get_or_set_val", c, 2, "new") is v
+    assert cache_call("c_get_or_set_val", c, 3, "b") == "b" == c.get(B)
+    assert cache_call("c_get_or_exec", c, 31, lambda: "w") == "w" == cache_call("c_get_or_exec", c, 31, None)
+    with pytest.raises(ZeroDivisionError):
+        cache_call("c_get_or_exec", c, 5, lambda: 1 / 0)
+    assert cache_call("c_clear_selected", c, [B], [A, B]) is None and slots(c)[2:4] == [None, "b"]
+    assert cache_call("c_clear", c) is None and slots(c) == [None] * 32
+
+
+@pytest.mark.parametrize("entry", ENTRIES)
+@pytest.mark.parametrize("index", [-1, 32, 2**31 - 1, -2**31])
+def test_out_of_range_indices_raise_index_error(entry, index):
+    c = Cache()
+    c.set(A, "a")
+    before = list(slots(c))
+    with pytest.raises(IndexError):
+        cache_call(entry, c, index, *ENTRIES[entry])
+    assert slots(c) == before
+    short = ["x", None]
+    c.__setstate__((short,))
+    with pytest.raises(IndexError):
+        cache_call(entry, c, 2, *ENTRIES[entry])
+    assert short == ["x", None]
+
+
+@pytest.mark.parametrize("entry, args", [
+    *((name, (2, *args)) for name, args in ENTRIES.items()), ("c_clear", ()), ("c_clear_selected", ([], [A])),
+])
+def test_detached_cache_entries_raise(entry, args):
+    c = Cache.__new__(Cache)
+    with pytest.raises(TypeError, match=NONE_SUB):
+        cache_call(entry, c, *args)
+    assert cache_call("c_clear_selected", c, [A], [A]) is None
+
+
+@pytest.mark.parametrize("blacklist, whitelist, error", [
+    (None, [A], TypeError), (None, [object()], TypeError), ([A], None, TypeError), ([object()], None, AttributeError),
+])
+def test_clear_selected_reads_the_blacklist_first(blacklist, whitelist, error):
+    c = Cache()
+    c.set(A, "a")
+    c.set(B, "b")
+    with pytest.raises(error, match="^'NoneType' object is not iterable$" if error is TypeError else "value"):
+        cache_call("c_clear_selected", c, blacklist, whitelist)
+    assert (c.get(A), c.get(B)) == ("a", "b")
