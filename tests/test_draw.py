@@ -1,0 +1,341 @@
+"""Record conversions, frame/mode/background control and texture drawing of
+kora_raylib, checked on the exact records the recording raylib receives."""
+
+import ctypes
+import gc
+import math
+import sys
+from fractions import Fraction
+from types import SimpleNamespace as NS
+
+import pytest
+
+from kora_ui.fast.krrect.krrect import KrRect
+from kora_ui.fast.krrendertex.kr_render_tex import KrRenderTexture
+from kora_ui.fast.krshader.krshader import KrShader
+from kora_ui.fast.krvector2.krvector2 import KrVector2
+from kora_ui.fast.raylib import kora_raylib as kr
+from recorder import f32
+
+TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
+T5 = (3, 64, 32, 1, 7)
+WHITE = (255, 255, 255, 255)
+INF = math.inf
+
+
+def tex(**fields):
+    return NS(**{**vars(TEX), **fields})
+
+
+def fails(rec, exc, msg, fn, *args, **kwargs):
+    """fn raises exc (with exactly msg unless None) and raylib sees nothing."""
+    with pytest.raises(exc) as info:
+        fn(*args, **kwargs)
+    if msg is not None:
+        assert str(info.value) == msg
+    assert rec.calls() == []
+    return info
+
+
+def capi(name, restype, *argtypes):
+    """The C-level export `name` of kora_raylib, callable with the GIL held."""
+    get = ctypes.PYFUNCTYPE(ctypes.c_void_p, ctypes.py_object, ctypes.c_char_p)(("PyCapsule_GetPointer", ctypes.pythonapi))
+    name_of = ctypes.PYFUNCTYPE(ctypes.c_char_p, ctypes.py_object)(("PyCapsule_GetName", ctypes.pythonapi))
+    capsule = kr.__pyx_capi__[name]
+    return ctypes.PYFUNCTYPE(restype, *argtypes)(get(capsule, name_of(capsule)))
+
+
+class Probe:
+    """Logs every attribute fetched and every integer conversion of its value."""
+
+    def __init__(self, log, **values):
+        self._log, self._values = log, values
+
+    def __getattr__(self, name):
+        self._log.append(("get", name))
+        if name not in self._values:
+            raise AttributeError(name)
+        convert = lambda _, log=self._log, v=self._values[name]: log.append(("int", name)) or v  # noqa: E731
+        return type("Logged", (), {"__int__": convert})()
+
+
+# --- textures -------------------------------------------------------------
+
+@pytest.mark.parametrize("texture, flip, texture5, source", [
+    (TEX, False, T5, (0.0, 0.0, 64.0, 32.0)),
+    (TEX, True, T5, (0.0, 0.0, 64.0, -32.0)),
+    (tex(id=2**32 - 1, width=7.9, height=-2**31, mipmaps=True, format=Fraction(-7, 2)), True,
+     (2**32 - 1, 7, -2**31, 1, -3), (0.0, 0.0, 7.0, 2.0**31)),
+    (tex(width=2**31 - 1, height=-5), False, (3, 2**31 - 1, -5, 1, 7), (0.0, 0.0, 2.0**31, -5.0)),
+])
+def test_whole_texture_source_and_texture_record(rec, texture, flip, texture5, source):
+    kr.draw_texture_vec(texture, (1, 2), (1, 2, 3), flip)
+    assert rec.calls() == [("DrawTextureRec", texture5, source, (1.0, 2.0), (1, 2, 3, 255))]
+
+
+@pytest.mark.parametrize("flip, flipped", [
+    (None, False), (0, False), ([], False), (1, True), ([0], True), ("x", True),
+])
+def test_flip_is_a_truth_value(rec, flip, flipped):
+    kr.draw_texture_vec_ez(TEX, (0, 0), flip)
+    kr.draw_texture_krvec_ez(TEX, KrVector2(0, 0), flip)
+    kr.draw_texture_vec(TEX, (0, 0), (0, 0, 0), flip=flip)
+    heights = {call[2][3] for call in rec.calls()}
+    assert len(rec.calls()) == 3 and heights == {-32.0 if flipped else 32.0}
+
+
+def test_texture_attributes_are_read_and_converted_one_at_a_time(rec):
+    log = []
+    fails(rec, AttributeError, None, kr.draw_texture_rec_ez,
+          Probe(log, id=1, width=2, height=3, mipmaps=4), (0, 0, 1, 1), (0, 0))
+    names = ["id", "width", "height", "mipmaps"]
+    assert log == [(step, n) for n in names for step in ("get", "int")] + [("get", "format")]
+
+
+@pytest.mark.parametrize("fields, exc, msg", [
+    ({"id": -1}, OverflowError, "can't convert negative value to unsigned int"),
+    ({"id": 2**32}, OverflowError, "value too large to convert to unsigned int"),
+    ({"id": 2**64}, OverflowError, None),
+    ({"width": 2**31}, OverflowError, "value too large to convert to int"),
+    ({"height": -2**31 - 1}, OverflowError, "value too large to convert to int"),
+    ({"mipmaps": "1"}, TypeError, "an integer is required"),
+    ({"format": None}, TypeError, "an integer is required"),
+])
+def test_texture_conversion_errors_draw_nothing(rec, fields, exc, msg):
+    for call in (lambda t: kr.draw_texture_rec_ez(t, (0, 0, 1, 1), (0, 0)),
+                 lambda t: kr.draw_texture_krvec(t, KrVector2(), KrRect(), False),
+                 lambda t: kr.draw_texture_pro(t, (0, 0, 1, 1), (0, 0, 1, 1), (0, 0), 0, (0, 0, 0))):
+        fails(rec, exc, msg, call, tex(**fields))
+
+
+# --- tuples: rectangles, vectors, colours ---------------------------------
+
+def test_tuple_items_become_float32_and_surplus_items_are_ignored(rec):
+    kr.draw_texture_rec(TEX, (0.1, 1e39, -1e39, 2**24 + 1, "extra"), (Fraction(11, 10), -2.5, "extra"),
+                        (10, 20, 30, 40, "extra"))
+    kr.draw_texture_pro(TEX, (0, 0, 16, 16), (100, 100, 32, 32), (16, 16), 45, WHITE)
+    kr.draw_texture_pro(TEX, (1, 2, 3, 4), (5.5, 6, 7, 8), (0.3, -1), Fraction(1, 10), (1, 2, 3))
+    assert rec.calls() == [
+        ("DrawTextureRec", T5, (f32(0.1), INF, -INF, 2.0**24), (f32(1.1), -2.5), (10, 20, 30, 40)),
+        ("DrawTexturePro", T5, (0.0, 0.0, 16.0, 16.0), (100.0, 100.0, 32.0, 32.0), (16.0, 16.0), 45.0,
+         WHITE),
+        ("DrawTexturePro", T5, (1.0, 2.0, 3.0, 4.0), (5.5, 6.0, 7.0, 8.0), (f32(0.3), -1.0), f32(0.1),
+         (1, 2, 3, 255)),
+    ]
+
+
+@pytest.mark.parametrize("color, expected", [
+    ((10, 20, 30), (10, 20, 30, 255)),
+    ((10, 20, 30, 40), (10, 20, 30, 40)),
+    ((10, 20, 30, 40, 50, "never read"), (10, 20, 30, 40)),
+    ((300, -1, 256), (44, 255, 0, 255)),
+    ((0.9, 1.9, 2.9, 255.9), (0, 1, 2, 255)),
+    ((-0.9, -1.5, -255.5, -256), (0, 255, 1, 0)),
+    ((math.nan, INF, -INF), (0, 0, 0, 255)),
+    ((2**31, -(2**31) - 1, 2**40 + 7, 1e20), (0, 255, 7, 0)),
+    ((True, Fraction(2587, 10), 2**31 - 1), (1, 2, 255, 255)),
+])
+def test_colour_channels(rec, color, expected):
+    kr.clear_background(color)
+    kr.draw_texture_rec(TEX, (0, 0, 1, 1), (0, 0), color)
+    assert [c[-1] for c in rec.calls()] == [expected, expected]
+
+
+S4, P2, C3 = (0, 0, 1, 1), (0, 0), (1, 2, 3)
+NONE_SUB = (TypeError, "'NoneType' object is not subscriptable")
+SHORT = (IndexError, None)
+NOT_FLOAT = (TypeError, None)
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda: kr.clear_background(None), NONE_SUB),
+    (lambda: kr.clear_background((1, 2)), SHORT),
+    (lambda: kr.clear_background((1, "2", 3)), NOT_FLOAT),
+    (lambda: kr.clear_background((1, 2, 3, None)), NOT_FLOAT),
+    (lambda: kr.draw_texture_rec(TEX, None, P2, C3), NONE_SUB),
+    (lambda: kr.draw_texture_rec(TEX, (0, 0, 1), P2, C3), SHORT),
+    (lambda: kr.draw_texture_rec(TEX, (0, 0, 1, "1"), P2, C3), NOT_FLOAT),
+    (lambda: kr.draw_texture_rec(TEX, S4, None, C3), NONE_SUB),
+    (lambda: kr.draw_texture_rec(TEX, S4, (1,), C3), SHORT),
+    (lambda: kr.draw_texture_rec(TEX, S4, (1, "2"), C3), NOT_FLOAT),
+    (lambda: kr.draw_texture_rec(TEX, S4, P2, None), NONE_SUB),
+    (lambda: kr.draw_texture_vec(TEX, None, C3, False), NONE_SUB),
+    (lambda: kr.draw_texture_vec(TEX, P2, (1, 2), True), SHORT),
+    (lambda: kr.draw_texture_vec_ez(TEX, ("x", 0), False), NOT_FLOAT),
+    (lambda: kr.draw_texture_pro(TEX, S4, None, P2, 0, C3), NONE_SUB),
+    (lambda: kr.draw_texture_pro(TEX, S4, (1, 2, 3), P2, 0, C3), SHORT),
+    (lambda: kr.draw_texture_pro(TEX, S4, S4, (0,), 0, C3), SHORT),
+    (lambda: kr.draw_texture_pro(TEX, S4, S4, P2, 0, None), NONE_SUB),
+    (lambda: kr.draw_texture_pro(TEX, S4, S4, P2, 0, (1, 2, [3])), NOT_FLOAT),
+])
+def test_unusable_tuples_draw_nothing(rec, call, error):
+    fails(rec, *error, call)
+
+
+# --- KrVector2 positions and KrRect colours ---------------------------------
+
+class XInt(KrVector2):
+    @property
+    def x(self):
+        return 3
+
+
+class YRaises(KrVector2):
+    @property
+    def y(self):
+        raise KeyError("no y")
+
+
+class Tint(KrRect):
+    pass
+
+
+@pytest.mark.parametrize("position, color, pos, col", [
+    (KrVector2(10, 20.5), KrRect(255.9, 128, 0, 255), (f32(10 + 0.01), f32(20.5 + 0.01)), (255, 128, 0, 255)),
+    (KrVector2(-0.01, 0), KrRect(1, 2, 3, 4), (0.0, f32(0.01)), (1, 2, 3, 4)),
+    (KrVector2(1e39, -1e39), KrRect(256, 300, -1, 0.5), (INF, -INF), (0, 44, 255, 0)),
+    (XInt(0, 7), Tint(-1e39, math.nan, 511, 1e10), (f32(3 + 0.01), f32(7 + 0.01)), (0, 0, 255, 0)),
+])
+def test_krvec_position_is_offset_and_krrect_is_a_colour(rec, position, color, pos, col):
+    kr.draw_texture_krvec(TEX, position, color, False)
+    kr.draw_texture_krvec(texture=TEX, flip=True, color=color, position=position)
+    assert rec.calls() == [("DrawTextureRec", T5, (0.0, 0.0, 64.0, h), pos, col) for h in (32.0, -32.0)]
+
+
+def test_ez_variants_draw_in_white_and_krvec_ez_reads_the_module_colour(rec, monkeypatch):
+    kr.draw_texture_rec_ez(TEX, (1, 2, 3, 4), (5, 6))
+    kr.draw_texture_vec_ez(TEX, (5, 6), False)
+    kr.draw_texture_krvec_ez(TEX, KrVector2(5, 6), False)
+    assert [c[-1] for c in rec.calls()] == [WHITE] * 3
+    assert rec.calls()[0][2:4] == ((1.0, 2.0, 3.0, 4.0), (5.0, 6.0))
+    monkeypatch.setattr(kr, "_base_color_krvec_ez", Tint(0, 0, 0, 128))
+    kr.draw_texture_krvec_ez(TEX, KrVector2(5, 6), True)
+    assert rec.calls()[-1] == ("DrawTextureRec", T5, (0.0, 0.0, 64.0, -32.0), (f32(5 + 0.01), f32(6 + 0.01)),
+                               (0, 0, 0, 128))
+
+
+@pytest.mark.parametrize("value, exc, msg", [
+    (None, TypeError, None),
+    ((255, 255, 255), TypeError, "Cannot convert tuple to KrRect"),
+    (KrVector2(), TypeError, "Cannot convert KrVector2 to KrRect"),
+    ("delete", NameError, "name '_base_color_krvec_ez' is not defined"),
+])
+def test_unusable_module_colour_draws_nothing(rec, monkeypatch, value, exc, msg):
+    if isinstance(value, str):
+        monkeypatch.delattr(kr, "_base_color_krvec_ez")
+    else:
+        monkeypatch.setattr(kr, "_base_color_krvec_ez", value)
+    fails(rec, exc, msg, kr.draw_texture_krvec_ez, TEX, KrVector2(), False)
+
+
+# --- failures that leave raylib untouched ----------------------------------
+
+class BadBool:
+    def __bool__(self):
+        raise ZeroDivisionError
+
+
+@pytest.mark.parametrize("call, exc, msg", [
+    (lambda: kr.draw_texture_krvec(TEX, None, KrRect(), False), AttributeError,
+     "'NoneType' object has no attribute 'x'"),
+    (lambda: kr.draw_texture_krvec(TEX, KrVector2(), None, False), TypeError, None),
+    (lambda: kr.draw_texture_krvec(TEX, YRaises(), KrRect(), False), KeyError, None),
+    (lambda: kr.draw_texture_krvec(TEX, KrVector2(), (1, 2, 3), False), TypeError,
+     "Argument 'color' has incorrect type (expected KrRect, got tuple)"),
+    # argument checks run first, in their documented order
+    (lambda: kr.draw_texture_rec(TEX, [0, 0, 1, 1], P2, [1, 2, 3]), TypeError,
+     "Argument 'source_rec' has incorrect type (expected tuple, got list)"),
+    (lambda: kr.draw_texture_pro(TEX, [0], [0], [0], "45", [0]), TypeError, "must be real number, not str"),
+    (lambda: kr.draw_texture_vec(TEX, [0, 0], [0, 0, 0], BadBool()), ZeroDivisionError, None),
+    (lambda: kr.draw_texture_krvec_ez(TEX, (0, 0), BadBool()), ZeroDivisionError, None),
+    (lambda: kr.draw_texture_krvec(tex(id=-1), (0, 0), KrRect(), 0), TypeError,
+     "Argument 'position' has incorrect type (expected KrVector2, got tuple)"),
+    (lambda: kr.clear_background([1, 2, 3]), TypeError,
+     "Argument 'color' has incorrect type (expected tuple, got list)"),
+    # render-texture and shader records
+    (lambda: kr.begin_texture_mode(NS(id=4, texture=TEX, depth=NS(id=5, width=1, height=2, mipmaps=0))),
+     AttributeError, None),
+    (lambda: kr.begin_texture_mode(NS(id=4, texture=NS(id=1), depth=TEX)), AttributeError, None),
+    (lambda: kr.begin_texture_mode(NS(id=-4, texture=TEX, depth=TEX)), OverflowError,
+     "can't convert negative value to unsigned int"),
+    (lambda: kr.begin_texture_mode(None), AttributeError, None),
+    (lambda: kr.begin_shader_mode(NS(id=-1, locs=0)), OverflowError,
+     "can't convert negative value to unsigned int"),
+    (lambda: kr.begin_shader_mode(NS(id=1, locs=-1)), OverflowError, "can't convert negative value to size_t"),
+    (lambda: kr.begin_shader_mode(NS(id=1)), AttributeError, None),
+])
+def test_failures_call_nothing(rec, call, exc, msg):
+    fails(rec, exc, msg, call)
+
+
+# --- frame, modes and background ------------------------------------------
+
+def test_frame_and_mode_calls_pass_their_records(rec):
+    depth = NS(id=5, width=64, height=32, mipmaps=0, format=19)
+    kr.begin_drawing()
+    kr.begin_texture_mode(NS(id=4, texture=TEX, depth=depth))
+    kr.begin_blend_mode(1)
+    kr.begin_blend_mode(mode=-2.9)
+    kr.begin_shader_mode(NS(id=5, locs=0))
+    kr.begin_shader_mode(shader=NS(id=2**32 - 1, locs=2**64 - 1))
+    kr.clear_background(color=(10, 20, 30))
+    for end in (kr.end_shader_mode, kr.end_blend_mode, kr.end_texture_mode, kr.end_drawing):
+        assert end() is None
+    assert rec.calls() == [
+        ("BeginDrawing",), ("BeginTextureMode", (4, T5, (5, 64, 32, 0, 19))),
+        ("BeginBlendMode", 1), ("BeginBlendMode", -2),
+        ("BeginShaderMode", (5, 0)), ("BeginShaderMode", (2**32 - 1, 2**64 - 1)),
+        ("ClearBackground", (10, 20, 30, 255)),
+        ("EndShaderMode",), ("EndBlendMode",), ("EndTextureMode",), ("EndDrawing",),
+    ]
+
+
+@pytest.mark.parametrize("entry, call", [
+    ("BeginDrawing", lambda: kr.begin_drawing()),
+    ("EndDrawing", lambda: kr.end_drawing()),
+    ("BeginBlendMode", lambda: kr.begin_blend_mode(1)),
+    ("EndBlendMode", lambda: kr.end_blend_mode()),
+    ("BeginTextureMode", lambda: kr.begin_texture_mode(NS(id=1, texture=TEX, depth=TEX))),
+    ("EndTextureMode", lambda: kr.end_texture_mode()),
+    ("BeginShaderMode", lambda: kr.begin_shader_mode(NS(id=1, locs=0))),
+    ("EndShaderMode", lambda: kr.end_shader_mode()),
+    ("ClearBackground", lambda: kr.clear_background((1, 2, 3))),
+    ("DrawTextureRec", lambda: kr.draw_texture_krvec_ez(TEX, KrVector2(), False)),
+    ("DrawTexturePro", lambda: kr.draw_texture_pro(TEX, S4, S4, P2, 0, C3)),
+])
+def test_unset_entry_raises_instead_of_calling(rec, entry, call):
+    kr.init_raylib_pointers({entry: 0})
+    fails(rec, RuntimeError, f"raylib function {entry} is not set; call init_raylib_pointers first", call)
+
+
+# --- C-level exports --------------------------------------------------------
+
+def test_c_level_background_and_shader_mode(rec):
+    kr_clear = capi("kr_clear_background", None, ctypes.py_object)
+    kr_clear(KrRect(1, 2, 3, 4))
+    kr_clear(Tint(255.9, 256, 300, -1))
+    capi("c_clear_background_blank", None)()
+    capi("c_clear_background", None, ctypes.py_object)((7, 8, 9))
+    assert capi("begin_krshader_mode", ctypes.py_object, ctypes.py_object)(KrShader(7, 0x1000)) is None
+    assert rec.calls() == [("ClearBackground", (1, 2, 3, 4)), ("ClearBackground", (255, 0, 44, 255)),
+                           ("ClearBackground", (0, 0, 0, 0)), ("ClearBackground", (7, 8, 9, 255)),
+                           ("BeginShaderMode", (7, 0x1000))]
+    rec.reset()
+    fails(rec, TypeError, None, kr_clear, None)
+
+
+def test_c_level_draws_from_a_render_texture(rec):
+    draw = capi("c_draw_krtexture_krvec", None, *[ctypes.py_object] * 3, ctypes.c_int)
+    texture = tex(id=8)
+    before = sys.getrefcount(texture)
+    draw(KrRenderTexture(NS(texture=texture)), KrVector2(1, 2), KrRect(9, 8, 7, 6), 2)
+    capi("c_draw_texture_vec", None, *[ctypes.py_object] * 3, ctypes.c_int)(texture, (1, 2), (3, 4, 5), 0)
+    assert rec.calls() == [
+        ("DrawTextureRec", (8, 64, 32, 1, 7), (0.0, 0.0, 64.0, -32.0), (f32(1 + 0.01), f32(2 + 0.01)), (9, 8, 7, 6)),
+        ("DrawTextureRec", (8, 64, 32, 1, 7), (0.0, 0.0, 64.0, 32.0), (1.0, 2.0), (3, 4, 5, 255)),
+    ]
+    rec.reset()
+    fails(rec, AttributeError, None, draw, KrRenderTexture(None), KrVector2(), KrRect(), 0)
+    fails(rec, AttributeError, None, draw, KrRenderTexture(NS(texture=texture)), None, KrRect(), 0)
+    gc.collect()
+    assert sys.getrefcount(texture) == before
