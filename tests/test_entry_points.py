@@ -1,0 +1,155 @@
+"""The raylib entry-point table behind kora_raylib: what init_raylib_pointers
+stores, and what a call does while its entry is still unset."""
+
+import ctypes
+import json
+import os
+import pathlib
+import subprocess
+import sys
+import types
+
+import pytest
+
+from kora_ui.fast.krshader.krshader import KrShader
+from kora_ui.fast.raylib import kora_raylib as kr
+
+NAMES = ("DrawTextureRec", "DrawTexturePro", "BeginBlendMode", "EndBlendMode", "BeginTextureMode",
+         "EndTextureMode", "ClearBackground", "BeginShaderMode", "EndShaderMode", "SetShaderValue",
+         "GetShaderLocation", "BeginDrawing", "EndDrawing", "SetShaderValueV")
+
+_TEX = types.SimpleNamespace(id=1, width=2, height=3, mipmaps=1, format=7)
+_SHADER = types.SimpleNamespace(id=1, locs=0)
+# One call per entry that goes through that entry and no other.
+PROBES = {
+    "DrawTextureRec": lambda: kr.draw_texture_rec(_TEX, (0, 0, 2, 3), (0, 0), (1, 2, 3)),
+    "DrawTexturePro": lambda: kr.draw_texture_pro(_TEX, (0, 0, 2, 3), (0, 0, 2, 3), (0, 0), 0.0, (1, 2, 3)),
+    "BeginBlendMode": lambda: kr.begin_blend_mode(1),
+    "EndBlendMode": kr.end_blend_mode,
+    "BeginTextureMode": lambda: kr.begin_texture_mode(types.SimpleNamespace(id=1, texture=_TEX, depth=_TEX)),
+    "EndTextureMode": kr.end_texture_mode,
+    "ClearBackground": lambda: kr.clear_background((1, 2, 3)),
+    "BeginShaderMode": lambda: kr.begin_shader_mode(_SHADER),
+    "EndShaderMode": kr.end_shader_mode,
+    "SetShaderValue": lambda: kr.set_shader_value_float(_SHADER, 0, 1.0),
+    "GetShaderLocation": lambda: kr.get_shader_location(_SHADER, "u"),
+    "BeginDrawing": kr.begin_drawing,
+    "EndDrawing": kr.end_drawing,
+    "SetShaderValueV": lambda: kr.set_krshader_value_float_v(KrShader(1, 0), 0, [1.0]),
+}
+
+
+def entry_state():
+    """The names of the entries that are set, found by calling each one's user."""
+    state = []
+    for name, probe in PROBES.items():
+        try:
+            probe()
+        except RuntimeError as exc:
+            assert str(exc) == f"raylib function {name} is not set; call init_raylib_pointers first"
+            continue
+        state.append(name)
+    return state
+
+
+class FailingKey:
+    """Hashes like "BeginBlendMode" but cannot be compared with it."""
+
+    def __hash__(self):
+        return hash("BeginBlendMode")
+
+    def __eq__(self, other):
+        raise ZeroDivisionError("no comparison")
+
+
+@pytest.fixture
+def blank(rec):
+    """Every entry null; the recorder's addresses are installed again after."""
+    kr.init_raylib_pointers(dict.fromkeys(NAMES, 0))
+    yield rec
+    kr.init_raylib_pointers(rec.addresses())
+
+
+def exported(name, *argtypes):
+    api, capsule = ctypes.pythonapi, kr.__pyx_capi__[name]
+    api.PyCapsule_GetName.restype, api.PyCapsule_GetName.argtypes = ctypes.c_char_p, [ctypes.py_object]
+    api.PyCapsule_GetPointer.restype = ctypes.c_void_p
+    api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    return ctypes.PYFUNCTYPE(None, *argtypes)(api.PyCapsule_GetPointer(capsule, api.PyCapsule_GetName(capsule)))
+
+
+def test_all_entries_null_after_import():
+    code = ("import json, sys; sys.path.insert(0, sys.argv[1]); import test_entry_points as t; "
+            "print(json.dumps(t.entry_state()))")
+    out = subprocess.run([sys.executable, "-c", code, str(pathlib.Path(__file__).parent)],
+                         capture_output=True, text=True, env=os.environ, check=True).stdout
+    assert json.loads(out) == []
+
+
+def test_null_entries_raise_instead_of_calling(blank):
+    assert entry_state() == []
+    with pytest.raises(RuntimeError, match="^raylib function ClearBackground is not set; "):
+        exported("c_clear_background_blank")()
+    kr.init_raylib_pointers(blank.addresses())
+    assert entry_state() == list(NAMES)
+    assert [call[0] for call in blank.calls()] == list(NAMES)
+
+
+def test_entries_are_updated_separately(blank):
+    addresses = blank.addresses()
+    HasInt = type("HasInt", (), {"__int__": lambda self: addresses["ClearBackground"]})
+    assert kr.init_raylib_pointers({}) is None
+    assert entry_state() == []
+    kr.init_raylib_pointers({"BeginDrawing": addresses["BeginDrawing"]})
+    assert entry_state() == ["BeginDrawing"]
+    kr.init_raylib_pointers({"EndDrawing": type("MyInt", (int,), {})(addresses["EndDrawing"]),
+                             "ClearBackground": HasInt()})
+    assert entry_state() == ["ClearBackground", "BeginDrawing", "EndDrawing"]
+    kr.init_raylib_pointers({"BeginDrawing": 0})
+    assert entry_state() == ["ClearBackground", "EndDrawing"]
+    begin = addresses["BeginDrawing"]
+    kr.init_raylib_pointers({"begindrawing": begin, "BEGINDRAWING": begin, "BeginDrawing ": begin,
+                             b"BeginDrawing": begin, 12: begin, "Other": -5})
+    assert entry_state() == ["ClearBackground", "EndDrawing"]
+
+
+@pytest.mark.parametrize("bad, exc, text", [
+    (-1, OverflowError, "can't convert negative value to size_t"),
+    (-2**70, OverflowError, "can't convert negative value to size_t"),
+    (2**64, OverflowError, None),
+    ("12", TypeError, "an integer is required"),
+    (None, TypeError, "an integer is required"),
+    (FailingKey, ZeroDivisionError, "no comparison"),
+])
+def test_failure_stops_in_test_order(blank, bad, exc, text):
+    addresses = blank.addresses()
+    # The dict's own order differs from the order in which keys are tested.
+    pointers = {FailingKey(): 1} if bad is FailingKey else {"BeginBlendMode": bad}
+    pointers.update((name, addresses[name]) for name in reversed(NAMES) if name != "BeginBlendMode")
+    with pytest.raises(exc) as excinfo:
+        kr.init_raylib_pointers(pointers)
+    assert text is None or str(excinfo.value) == text
+    assert entry_state() == ["DrawTextureRec", "DrawTexturePro"]
+
+
+@pytest.mark.parametrize("argument, text", [
+    (None, "'NoneType' object is not iterable"),
+    (type("MyDict", (dict,), {})(BeginDrawing=0), "Argument 'pointers' has incorrect type (expected dict, got MyDict)"),
+    ([("BeginDrawing", 0)], "Argument 'pointers' has incorrect type (expected dict, got list)"),
+])
+def test_refused_arguments_change_nothing(rec, argument, text):
+    with pytest.raises(TypeError) as excinfo:
+        kr.init_raylib_pointers(argument)
+    assert str(excinfo.value) == text
+    assert entry_state() == list(NAMES)
+
+
+def test_exported_init_raylib_pointers(blank):
+    init = exported("init_raylib_pointers", ctypes.py_object, ctypes.c_int)
+    init({"EndDrawing": blank.addresses()["EndDrawing"], "BeginDrawing": 0}, 0)
+    assert entry_state() == ["EndDrawing"]
+    with pytest.raises(TypeError, match="^'NoneType' object is not iterable$"):
+        init(None, 1)
+    with pytest.raises(OverflowError):
+        init({"EndDrawing": -1}, 0)
+    assert entry_state() == ["EndDrawing"]

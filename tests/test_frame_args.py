@@ -1,0 +1,273 @@
+"""How calls reach kora_raylib's functions: argument counting and keywords,
+C value conversions, type tests, the function objects themselves and the
+traceback entries that failures carry."""
+
+import builtins
+import inspect
+import pickle
+import traceback
+import types
+import warnings
+import weakref
+
+import pytest
+
+from kora_ui.fast.krrect.krrect import KrRect
+from kora_ui.fast.krvector2.krvector2 import KrVector2
+from kora_ui.fast.raylib import kora_raylib as kr
+from recorder import f32
+
+MODULE = "kora_ui.fast.raylib.kora_raylib"
+SOURCE = "src/kora_ui/fast/raylib/kora_raylib"
+TEX = types.SimpleNamespace(id=7, width=16, height=8, mipmaps=1, format=7)
+SRC, POS, COL = (0, 0, 16, 8), (1, 2), (10, 20, 30, 40)
+DRAWN = ("DrawTextureRec", (7, 16, 8, 1, 7), (0.0, 0.0, 16.0, 8.0), (1.0, 2.0), (10, 20, 30, 40))
+
+# Parameter lists of a sample of functions; every function is checked generically.
+SIGNATURES = {
+    "init_raylib_pointers": ("pointers",), "begin_blend_mode": ("mode",), "clear_background": ("color",),
+    "draw_texture_rec": ("texture", "source_rec", "position", "color"),
+    "draw_texture_krvec_ez": ("texture", "position", "flip"),
+    "draw_texture_pro": ("texture", "source_rec", "dest_rec", "origin", "rotation", "color"),
+    "set_krshader_value": ("shader", "loc_index", "value", "uniform_type"),
+    "get_shader_location": ("shader", "name"), "set_krshader_value_float_v": ("shader", "loc_index", "values"),
+    "end_drawing": (),
+}
+FUNCTIONS = [name for name, value in vars(kr).items() if type(value) is type(kr.end_drawing)]
+NOARGS = ["begin_drawing", "end_drawing", "end_blend_mode", "end_texture_mode", "end_shader_mode"]
+MyTuple, MyDict, MyStr, MyInt = (type("My" + t.__name__.title(), (t,), {}) for t in (tuple, dict, str, int))
+
+
+class Number:
+    """Converted through __int__, __index__ and __float__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __int__(self):
+        return self.value
+
+    __index__ = __float__ = __int__
+
+
+class BadBool:
+    def __bool__(self):
+        raise ZeroDivisionError("no truth")
+
+
+class FailingVector(KrVector2):
+    @property
+    def x(self):
+        raise ZeroDivisionError("no x")
+
+
+def entries(excinfo):
+    """Names of the module's traceback entries, innermost first."""
+    frames = [f for f in traceback.extract_tb(excinfo.tb) if f.filename == SOURCE]
+    return [f.name.removeprefix(MODULE + ".") for f in reversed(frames)]
+
+
+@pytest.mark.parametrize("fn, args, kwargs, expected", [
+    (kr.draw_texture_rec, (TEX, SRC, POS, COL, 5), {}, "takes exactly 4 positional arguments (5 given)"),
+    (kr.draw_texture_rec, (TEX, SRC, POS, COL, 5), {"color": COL}, "takes exactly 4 positional arguments (5 given)"),
+    (kr.draw_texture_rec, (TEX, SRC, POS), {}, "takes exactly 4 positional arguments (3 given)"),
+    (kr.draw_texture_rec, (TEX,), {"source_rec": SRC}, "takes exactly 4 positional arguments (2 given)"),
+    (kr.draw_texture_rec, (), {"color": COL, "texture": TEX}, "takes exactly 4 positional arguments (1 given)"),
+    (kr.begin_blend_mode, (), {}, "takes exactly 1 positional argument (0 given)"),
+    (kr.begin_blend_mode, (1, 2), {}, "takes exactly 1 positional argument (2 given)"),
+    (kr.draw_texture_rec, (TEX, SRC, POS, COL), {"texture": TEX}, "got multiple values for keyword argument 'texture'"),
+    (kr.draw_texture_rec, (TEX, SRC, POS), {MyStr("texture"): TEX},
+     "got multiple values for keyword argument 'texture'"),
+    (kr.draw_texture_rec, (TEX, SRC, POS), {"colour": COL}, "got an unexpected keyword argument 'colour'"),
+    (kr.draw_texture_rec, (TEX, SRC, POS), {"Color": COL}, "got an unexpected keyword argument 'Color'"),
+    # Keywords are looked at in the order passed.
+    (kr.draw_texture_rec, (TEX, SRC, POS), {"colour": COL, "texture": TEX},
+     "got an unexpected keyword argument 'colour'"),
+    (kr.draw_texture_rec, (TEX, SRC, POS), {"position": POS, "colour": COL},
+     "got multiple values for keyword argument 'position'"),
+    *[(getattr(kr, name), args, kwargs, expected) for name in NOARGS for args, kwargs, expected in [
+        ((1,), {}, "takes no arguments (1 given)"), ((1, 2), {}, "takes no arguments (2 given)"),
+        ((), {"x": 1}, "takes no keyword arguments"), ((1,), {"x": 1}, "takes no keyword arguments")]],
+])
+def test_argument_errors(rec, fn, args, kwargs, expected):
+    with pytest.raises(TypeError) as excinfo:
+        fn(*args, **kwargs)
+    assert str(excinfo.value) == f"{fn.__name__}() {expected}"
+    assert entries(excinfo) == [fn.__name__]
+    assert rec.calls() == []
+
+
+@pytest.mark.parametrize("args, kwargs", [
+    ((), dict(color=COL, position=POS, source_rec=SRC, texture=TEX)),
+    ((TEX, SRC), dict(color=COL, position=POS)),
+    ((TEX,), {"".join(["sour", "ce_rec"]): SRC, "po" + "sition".lower(): POS, "color": COL}),
+    ((TEX, SRC, POS), {MyStr("color"): COL}),
+])
+def test_keyword_arguments_are_matched(rec, args, kwargs):
+    assert kr.draw_texture_rec(*args, **kwargs) is None
+    assert rec.calls() == [DRAWN]
+
+
+@pytest.mark.parametrize("name", NOARGS)
+def test_no_argument_call(rec, name):
+    assert getattr(kr, name)() is None
+    assert len(rec.calls()) == 1
+
+
+@pytest.mark.parametrize("value, expected", [
+    (3, 3), (2.9, 2), (-2.9, -2), (True, 1), (MyInt(5), 5), (Number(7), 7), (2**31 - 1, 2**31 - 1),
+    (-2**31, -2**31),
+    ("3", (TypeError, "an integer is required")), (None, (TypeError, "an integer is required")),
+    (Number("4"), (TypeError, "__int__ returned non-int (type str)")),
+    (2**31, (OverflowError, "value too large to convert to int")),
+    (-2**31 - 1, (OverflowError, "value too large to convert to int")),
+    (2**64, (OverflowError, None)),
+])
+def test_int_conversion(rec, value, expected):
+    if isinstance(expected, int):
+        kr.begin_blend_mode(value)
+        assert rec.calls() == [("BeginBlendMode", expected)]
+        return
+    with pytest.raises(expected[0]) as excinfo:
+        kr.begin_blend_mode(value)
+    assert expected[1] is None or str(excinfo.value) == expected[1]
+    assert rec.calls() == []
+
+
+def test_int_subclass_from_int_slot_is_deprecated(rec):
+    text = ("__int__ returned non-int (type MyInt).  The ability to return an instance of a strict "
+            "subclass of int is deprecated, and may be removed in a future version of Python.")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        kr.begin_blend_mode(Number(MyInt(6)))
+    assert [(w.category, str(w.message)) for w in caught] == [(DeprecationWarning, text)]
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(DeprecationWarning, match="non-int"):
+            kr.begin_blend_mode(Number(MyInt(6)))
+    assert rec.calls() == [("BeginBlendMode", 6)]
+
+
+@pytest.mark.parametrize("rotation, expected", [
+    (0.1, f32(0.1)), (3, 3.0), (Number(-1.0), -1.0), (MyInt(2), 2.0), (1e300, float("inf")),
+])
+def test_float_conversion(rec, rotation, expected):
+    kr.draw_texture_pro(TEX, SRC, SRC, POS, rotation, COL)
+    assert rec.calls()[0][5] == expected
+
+
+def test_conversions_run_before_type_tests(rec):
+    with pytest.raises(TypeError) as excinfo:
+        kr.draw_texture_pro(TEX, [], SRC, POS, "x", COL)
+    assert not str(excinfo.value).startswith("Argument")
+    with pytest.raises(ZeroDivisionError, match="no truth"):
+        kr.draw_texture_vec(TEX, [], COL, BadBool())
+    assert rec.calls() == []
+
+
+@pytest.mark.parametrize("fn, args, expected", [
+    (kr.clear_background, (MyTuple((1, 2, 3)),), "'color' has incorrect type (expected tuple, got MyTuple)"),
+    (kr.draw_texture_rec, (TEX, [], [], []), "'source_rec' has incorrect type (expected tuple, got list)"),
+    (kr.init_raylib_pointers, (MyDict(),), "'pointers' has incorrect type (expected dict, got MyDict)"),
+    (kr.get_shader_location, (None, MyStr("u")), "'name' has incorrect type (expected str, got MyStr)"),
+    (kr.draw_texture_krvec, (TEX, POS, KrRect(1, 2, 3, 4), False),
+     f"'position' has incorrect type (expected {KrVector2.__name__}, got tuple)"),
+    (kr.draw_texture_krvec, (TEX, KrVector2(1, 2), COL, False),
+     f"'color' has incorrect type (expected {KrRect.__name__}, got tuple)"),
+])
+def test_type_checks(rec, fn, args, expected):
+    with pytest.raises(TypeError) as excinfo:
+        fn(*args)
+    assert str(excinfo.value) == "Argument " + expected
+    assert entries(excinfo) == [fn.__name__]
+    assert rec.calls() == []
+
+
+def test_none_and_peer_subclasses_pass_type_checks(rec):
+    with pytest.raises(TypeError, match="^'NoneType' object is not subscriptable$"):
+        kr.draw_texture_rec(TEX, None, POS, COL)
+    vec = type("Vec", (KrVector2,), {})(1.0, 2.0)
+    kr.draw_texture_krvec(TEX, vec, type("Colour", (KrRect,), {})(1, 2, 3, 4), False)
+    assert rec.calls() == [("DrawTextureRec", (7, 16, 8, 1, 7), (0.0, 0.0, 16.0, 8.0),
+                            (f32(1.01), f32(2.01)), (1, 2, 3, 4))]
+
+
+def test_every_function_is_present():
+    assert len(FUNCTIONS) == 32 and set(SIGNATURES) | set(NOARGS) <= set(FUNCTIONS)
+
+
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_function_object_introspection(name):
+    fn = getattr(kr, name)
+    params = SIGNATURES.get(name, fn.__code__.co_varnames[:fn.__code__.co_argcount])
+    assert (fn.__name__, fn.__qualname__, fn.__module__) == (name, name, MODULE)
+    assert fn.__doc__ is fn.__closure__ is fn.__defaults__ is fn.__kwdefaults__ is None
+    assert fn.__globals__ is vars(kr)
+    assert type(fn.__dict__) is dict and type(fn.__annotations__) is dict
+    assert weakref.ref(fn)() is fn
+    assert fn.__code__.co_varnames[:fn.__code__.co_argcount] == params and fn.__code__.co_firstlineno > 0
+    sig = inspect.signature(fn)
+    assert tuple(sig.parameters) == params
+    assert all(p.kind is p.POSITIONAL_OR_KEYWORD and p.default is p.empty for p in sig.parameters.values())
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        assert pickle.loads(pickle.dumps(fn, protocol)) is fn
+
+
+def test_function_attributes_defaults_and_binding(rec):
+    fn = kr.draw_texture_rec
+    fn.note = "kept"
+    try:
+        fn.__defaults__ = (SRC, POS, COL)
+        assert fn.__dict__ == {"note": "kept"} and fn.__defaults__ == (SRC, POS, COL)
+        with pytest.raises(TypeError, match=r"takes exactly 4 positional arguments \(1 given\)"):
+            fn(TEX)
+    finally:
+        fn.__defaults__ = None
+        del fn.note
+
+    class Texture:
+        id, width, height, mipmaps, format = 7, 16, 8, 1, 7
+        draw = kr.draw_texture_rec
+
+    assert Texture.draw is fn
+    Texture().draw(SRC, POS, COL)
+    with pytest.raises(TypeError, match=r"takes exactly 4 positional arguments \(5 given\)"):
+        Texture().draw(SRC, POS, COL, COL)
+    assert rec.calls() == [DRAWN]
+
+
+def test_module_globals_are_looked_up_at_each_call(rec):
+    vec, saved = KrVector2(0.0, 0.0), kr._base_color_krvec_ez
+    try:
+        kr._base_color_krvec_ez = KrRect(1, 2, 3, 4)
+        kr.draw_texture_krvec_ez(TEX, vec, False)
+        del kr._base_color_krvec_ez
+        with pytest.raises(NameError, match="^name '_base_color_krvec_ez' is not defined$"):
+            kr.draw_texture_krvec_ez(TEX, vec, False)
+        builtins._base_color_krvec_ez = KrRect(5, 6, 7, 8)
+        kr.draw_texture_krvec_ez(TEX, vec, False)
+    finally:
+        vars(builtins).pop("_base_color_krvec_ez", None)
+        kr._base_color_krvec_ez = saved
+    assert [call[4] for call in rec.calls()] == [(1, 2, 3, 4), (5, 6, 7, 8)]
+
+
+@pytest.mark.parametrize("call, exc, expected", [
+    (lambda: kr.begin_blend_mode("x"), TypeError, ["begin_blend_mode"]),
+    (lambda: kr.draw_texture_rec(object(), SRC, POS, COL), AttributeError,
+     ["c_draw_texture_rec", "draw_texture_rec", "draw_texture_rec"]),
+    (lambda: kr.draw_texture_krvec(TEX, FailingVector(1, 2), KrRect(1, 2, 3, 4), True), ZeroDivisionError,
+     ["set_vector2_krvector2", "c_draw_texture_krvec", "draw_texture_krvec"]),
+    (lambda: kr.init_raylib_pointers(None), TypeError, ["init_raylib_pointers", "init_raylib_pointers"]),
+])
+def test_traceback_entries(rec, call, exc, expected):
+    failures = []
+    for _ in range(2):
+        with pytest.raises(exc) as excinfo:
+            call()
+        failures.append(excinfo)
+        assert entries(excinfo) == expected
+    # The code objects behind the entries are made once and then reused.
+    codes = [[f.f_code for f, _ in traceback.walk_tb(e.tb) if f.f_code.co_filename == SOURCE] for e in failures]
+    assert all(a is b for a, b in zip(*codes, strict=True))
+    assert rec.calls() == []

@@ -1,0 +1,224 @@
+"""Loading kora_raylib: the module's attributes, its export table, reload and
+interpreter identity, and the checks made on the peer types it imports."""
+
+import builtins
+import ctypes
+import importlib
+import json
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from kora_ui.fast.krrect.krrect import KrRect
+from kora_ui.fast.raylib import kora_raylib as kr
+
+MODULE = "kora_ui.fast.raylib.kora_raylib"
+INIT = "init " + MODULE
+NOT_SAFE = "Interpreter change detected - this module can only be loaded into one interpreter per process."
+
+# Module attributes in the order of their creation.
+FUNCTIONS = """init_raylib_pointers draw_texture_rec draw_texture_rec_ez draw_texture_vec draw_texture_vec_ez
+    draw_texture_krvec _base_color_krvec_ez draw_texture_krvec_ez draw_texture_pro begin_blend_mode end_blend_mode
+    begin_texture_mode end_texture_mode clear_background begin_shader_mode end_shader_mode set_shader_value
+    set_krshader_value get_shader_location get_krshader_location set_shader_value_vec2_krvec
+    set_shader_value_vec2_tuple set_krshader_value_vec2_krvec set_krshader_value_vec2_tuple set_shader_value_vec4_tuple
+    set_krshader_value_vec4_tuple set_krshader_value_vec4_v set_krshader_value_float_v set_shader_value_float
+    set_krshader_value_float set_krshader_value_int begin_drawing end_drawing""".split()
+
+SHADER = "struct __pyx_obj_7kora_ui_4fast_8krshader_8krshader_KrShader *"
+VECTOR = "struct __pyx_obj_7kora_ui_4fast_9krvector2_9krvector2_KrVector2 *"
+RECT = "struct __pyx_obj_7kora_ui_4fast_6krrect_6krrect_KrRect *"
+RTEX = "struct __pyx_obj_7kora_ui_4fast_11krrendertex_13kr_render_tex_KrRenderTexture *"
+SKIP = "int __pyx_skip_dispatch"
+CAPI = [
+    ("begin_krshader_mode", f"PyObject *({SHADER})"),
+    ("get_krshader_location", f"int ({SHADER}, PyObject *, {SKIP})"),
+    ("c_clear_background", "void (PyObject *)"),
+    ("c_draw_texture_rec", "void (PyObject *, PyObject *, PyObject *, PyObject *)"),
+    ("c_draw_texture_pro", "void (PyObject *, PyObject *, PyObject *, PyObject *, float, PyObject *)"),
+    ("draw_texture_pro", f"void (PyObject *, PyObject *, PyObject *, PyObject *, float, PyObject *, {SKIP})"),
+    ("draw_texture_rec", f"void (PyObject *, PyObject *, PyObject *, PyObject *, {SKIP})"),
+    ("c_draw_texture_vec", "void (PyObject *, PyObject *, PyObject *, int)"),
+    ("draw_texture_vec", f"void (PyObject *, PyObject *, PyObject *, int, {SKIP})"),
+    ("begin_texture_mode", f"void (PyObject *, {SKIP})"),
+    ("clear_background", f"void (PyObject *, {SKIP})"),
+    ("init_raylib_pointers", f"void (PyObject *, {SKIP})"),
+    ("c_draw_texture_krvec", f"void (PyObject *, {VECTOR}, {RECT}, int)"),
+    ("begin_drawing", f"void ({SKIP})"),
+    ("end_blend_mode", f"void ({SKIP})"),
+    ("end_drawing", f"void ({SKIP})"),
+    ("end_shader_mode", f"void ({SKIP})"),
+    ("end_texture_mode", f"void ({SKIP})"),
+    ("begin_blend_mode", f"void (int, {SKIP})"),
+    ("c_draw_krtexture_krvec", f"void ({RTEX}, {VECTOR}, {RECT}, int)"),
+    ("kr_clear_background", f"void ({RECT})"),
+    ("set_krshader_value_vec2_tuple", f"void ({SHADER}, int, PyObject *, {SKIP})"),
+    ("set_krshader_value_vec4_tuple", f"void ({SHADER}, int, PyObject *, {SKIP})"),
+    ("set_krshader_value", f"void ({SHADER}, int, PyObject *, int, {SKIP})"),
+    ("set_krshader_value_float", f"void ({SHADER}, int, float, {SKIP})"),
+    ("set_krshader_value_int", f"void ({SHADER}, int, int, {SKIP})"),
+    ("set_krshader_value_vec4_v",
+     f"void ({SHADER}, int, std::vector<__pyx_t_7kora_ui_4fast_6raylib_11kora_raylib_Vector4> , {SKIP})"),
+    ("set_krshader_value_float_v", f"void ({SHADER}, int, std::vector<float> , {SKIP})"),
+    ("set_krshader_value_vec2_krvec", f"void ({SHADER}, int, {VECTOR}, {SKIP})"),
+    ("c_clear_background_blank", "void (void)"),
+]
+
+
+def test_module_attributes():
+    assert kr.__builtins__ is builtins
+    assert type(kr.__test__) is dict and kr.__test__ == {}
+    assert sys.modules[MODULE] is kr
+    spec = kr.__spec__
+    assert (kr.__name__, kr.__package__, kr.__file__, kr.__loader__) == (
+        MODULE, "kora_ui.fast.raylib", spec.origin, spec.loader)
+    assert not hasattr(kr, "__path__")
+    white = kr._base_color_krvec_ez
+    assert type(white) is KrRect and (white.x, white.y, white.w, white.h) == (255.0,) * 4
+
+
+def test_export_table():
+    api = ctypes.pythonapi
+    api.PyCapsule_GetName.restype = ctypes.c_char_p
+    api.PyCapsule_GetName.argtypes = [ctypes.py_object]
+    api.PyCapsule_GetPointer.restype = ctypes.c_void_p
+    api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    table = kr.__pyx_capi__
+    assert type(table) is dict and list(table) == [name for name, _ in CAPI]
+    for name, signature in CAPI:
+        assert type(table[name]).__name__ == "PyCapsule"
+        assert api.PyCapsule_GetName(table[name]) == signature.encode(), name
+    pointers = {api.PyCapsule_GetPointer(table[name], sig.encode()) for name, sig in CAPI}
+    assert len(pointers) == len(CAPI) and None not in pointers
+
+
+def test_reload_and_reimport_give_the_same_module(rec):
+    functions = dict(vars(kr))
+    table = kr.__pyx_capi__
+    saved = kr._base_color_krvec_ez
+    kr._base_color_krvec_ez = rebound = KrRect(1, 2, 3, 4)
+    try:
+        assert importlib.reload(kr) is kr
+        del sys.modules[MODULE]
+        assert importlib.import_module(MODULE) is kr
+        assert sys.modules[MODULE] is kr
+        assert kr._base_color_krvec_ez is rebound and kr.__pyx_capi__ is table
+        assert all(getattr(kr, name) is functions[name] for name in FUNCTIONS if name != "_base_color_krvec_ez")
+    finally:
+        sys.modules[MODULE] = kr
+        kr._base_color_krvec_ez = saved
+    kr.end_drawing()
+    assert rec.calls() == [("EndDrawing",)]
+
+
+def test_second_interpreter_is_refused(rec):
+    _interpreters = pytest.importorskip("_interpreters")
+    interp = _interpreters.create("legacy")
+    try:
+        failure = _interpreters.exec(interp, f"import {MODULE}")
+        assert failure is not None
+        assert (failure.type.__name__, failure.msg) == ("ImportError", NOT_SAFE)
+        # The other interpreter stays usable, and so does this one.
+        assert _interpreters.exec(interp, "import sys") is None
+    finally:
+        _interpreters.destroy(interp)
+    kr.begin_drawing()
+    assert rec.calls() == [("BeginDrawing",)]
+
+
+# Runs in a fresh interpreter: argv[1] prepares and reports through attempt().
+SCRIPT = r"""
+import importlib, json, sys, traceback, types, warnings
+import kora_ui.fast.krvector2.krvector2 as real
+VTABLE = real.KrVector2.__dict__["__pyx_vtable__"]
+
+def peer(module, name, *value):
+    sys.modules[module] = fake = types.ModuleType(module)
+    if value:
+        setattr(fake, name, value[0])
+
+def sized(size, **attrs):
+    return type("Fake", (), {"__slots__": ["f%d" % i for i in range((size - object.__basicsize__) // 8)], **attrs})
+
+def attempt():
+    try:
+        with warnings.catch_warnings(record=True) as caught:
+            if not sys.warnoptions:
+                warnings.simplefilter("always")
+            module = importlib.import_module("kora_ui.fast.raylib.kora_raylib")
+    except Exception as exc:
+        return {"error": [type(exc).__name__, str(exc)], "registered": "kora_ui.fast.raylib.kora_raylib" in sys.modules,
+                "tb": [f.name for f in traceback.extract_tb(exc.__traceback__)]}
+    return {"warnings": [[w.category.__name__, str(w.message)] for w in caught], "attributes": list(vars(module))}
+
+exec(sys.argv[1])
+"""
+
+
+def run_script(code, *flags):
+    done = subprocess.run([sys.executable, *flags, "-c", SCRIPT, textwrap.dedent(code)],
+                          capture_output=True, text=True, env=os.environ)
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout.splitlines()[-1])
+
+
+VEC = "kora_ui.fast.krvector2.krvector2"
+SIZE_TEXT = (VEC + ".KrVector2 size changed, may indicate binary incompatibility. "
+             "Expected 40 from C header, got {} from PyObject")
+
+
+@pytest.mark.parametrize("prepare, error", [
+    (f"peer('{VEC}', 'KrVector2', 42)", ["TypeError", VEC + ".KrVector2 is not a type object"]),
+    (f"peer('{VEC}', 'KrVector2', sized(32, __pyx_vtable__=VTABLE))", ["ValueError", SIZE_TEXT.format(32)]),
+    (f"peer('{VEC}', 'KrVector2', sized(40))", ["KeyError", "'__pyx_vtable__'"]),
+    (f"peer('{VEC}', 'KrVector2', sized(40, __pyx_vtable__=5))",
+     ["RuntimeError", "invalid vtable found for imported type"]),
+    (f"peer('{VEC}', 'KrVector2')", ["AttributeError", f"module '{VEC}' has no attribute 'KrVector2'"]),
+    ("sys.modules['kora_ui.fast.krrect.krrect'] = None",
+     ["ModuleNotFoundError", "import of kora_ui.fast.krrect.krrect halted; None in sys.modules"]),
+    # Peers are imported in a fixed order: KrShader is checked before KrRect.
+    ("peer('kora_ui.fast.krrect.krrect', 'KrRect', 1); peer('kora_ui.fast.krshader.krshader', 'KrShader', 2)",
+     ["TypeError", "kora_ui.fast.krshader.krshader.KrShader is not a type object"]),
+])
+def test_peer_type_checks_fail_the_import(prepare, error):
+    out = run_script(prepare + "; print(json.dumps(attempt()))")
+    assert out["error"] == error
+    assert out["tb"][-1] == INIT and not out["registered"]
+
+
+@pytest.mark.parametrize("flags, key, expected", [
+    ((), "warnings", [["RuntimeWarning", SIZE_TEXT.format(48)]]),
+    (("-W", "error::RuntimeWarning"), "error", ["RuntimeWarning", SIZE_TEXT.format(48)]),
+])
+def test_bigger_peer_type_only_warns(flags, key, expected):
+    out = run_script(f"peer('{VEC}', 'KrVector2', sized(48, __pyx_vtable__=VTABLE)); print(json.dumps(attempt()))",
+                     *flags)
+    assert out[key] == expected
+
+
+def test_import_runs_again_after_a_failed_load():
+    out = run_script(f"""
+        saved = sys.modules['{VEC}']
+        peer('{VEC}', 'KrVector2', 42)
+        first = attempt()
+        sys.modules['{VEC}'] = saved
+        print(json.dumps([first["error"][0], attempt()]))
+        """, "-W", "error")
+    assert out[0] == "TypeError" and out[1]["warnings"] == []
+    assert out[1]["attributes"][-len(FUNCTIONS) - 3:] == ["__builtins__", "__pyx_capi__", *FUNCTIONS, "__test__"]
+
+
+def test_module_registers_under_its_full_name():
+    out = run_script(f"""
+        import importlib.util
+        path = real.__file__.replace("krvector2/krvector2", "raylib/kora_raylib")
+        spec = importlib.util.spec_from_file_location("kora_raylib", path)
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)
+        print(json.dumps([module.__name__, sys.modules['{MODULE}'] is module,
+                          importlib.import_module('{MODULE}') is module, module.end_drawing.__module__]))
+        """)
+    assert out == ["kora_raylib", True, True, MODULE]
