@@ -216,8 +216,8 @@ def test_ez_variants_draw_in_white_and_krvec_ez_reads_the_module_colour(rec, mon
 
 @pytest.mark.parametrize("value, exc, msg", [
     (None, TypeError, None),
-    ((255, 255, 255), TypeError, "Cannot convert tuple to KrRect"),
-    (KrVector2(), TypeError, "Cannot convert KrVector2 to KrRect"),
+    ((255, 255, 255), TypeError, "Cannot convert tuple to kora_ui.fast.krrect.krrect.KrRect"),
+    (KrVector2(), TypeError, "Cannot convert kora_ui.fast.krvector2.krvector2.KrVector2 to kora_ui.fast.krrect.krrect.KrRect"),
     ("delete", NameError, "name '_base_color_krvec_ez' is not defined"),
 ])
 def test_unusable_module_colour_draws_nothing(rec, monkeypatch, value, exc, msg):
@@ -241,7 +241,7 @@ class BadBool:
     (lambda: kr.draw_texture_krvec(TEX, KrVector2(), None, False), TypeError, None),
     (lambda: kr.draw_texture_krvec(TEX, YRaises(), KrRect(), False), KeyError, None),
     (lambda: kr.draw_texture_krvec(TEX, KrVector2(), (1, 2, 3), False), TypeError,
-     "Argument 'color' has incorrect type (expected KrRect, got tuple)"),
+     "Argument 'color' has incorrect type (expected kora_ui.fast.krrect.krrect.KrRect, got tuple)"),
     # argument checks run first, in their documented order
     (lambda: kr.draw_texture_rec(TEX, [0, 0, 1, 1], P2, [1, 2, 3]), TypeError,
      "Argument 'source_rec' has incorrect type (expected tuple, got list)"),
@@ -249,7 +249,7 @@ class BadBool:
     (lambda: kr.draw_texture_vec(TEX, [0, 0], [0, 0, 0], BadBool()), ZeroDivisionError, None),
     (lambda: kr.draw_texture_krvec_ez(TEX, (0, 0), BadBool()), ZeroDivisionError, None),
     (lambda: kr.draw_texture_krvec(tex(id=-1), (0, 0), KrRect(), 0), TypeError,
-     "Argument 'position' has incorrect type (expected KrVector2, got tuple)"),
+     "Argument 'position' has incorrect type (expected kora_ui.fast.krvector2.krvector2.KrVector2, got tuple)"),
     (lambda: kr.clear_background([1, 2, 3]), TypeError,
      "Argument 'color' has incorrect type (expected tuple, got list)"),
     # render-texture and shader records

@@ -171,9 +171,9 @@ def test_conversions_run_before_type_tests(rec):
     (kr.init_raylib_pointers, (MyDict(),), "'pointers' has incorrect type (expected dict, got MyDict)"),
     (kr.get_shader_location, (None, MyStr("u")), "'name' has incorrect type (expected str, got MyStr)"),
     (kr.draw_texture_krvec, (TEX, POS, KrRect(1, 2, 3, 4), False),
-     f"'position' has incorrect type (expected {KrVector2.__name__}, got tuple)"),
+     f"'position' has incorrect type (expected {KrVector2.__module__}.KrVector2, got tuple)"),
     (kr.draw_texture_krvec, (TEX, KrVector2(1, 2), COL, False),
-     f"'color' has incorrect type (expected {KrRect.__name__}, got tuple)"),
+     f"'color' has incorrect type (expected {KrRect.__module__}.KrRect, got tuple)"),
 ])
 def test_type_checks(rec, fn, args, expected):
     with pytest.raises(TypeError) as excinfo:

@@ -121,7 +121,7 @@ NONE_SUB = (TypeError, "'NoneType' object is not subscriptable")
     ("value_vec4_tuple", ((1, 2, 3),), IndexError, None),
     ("value_vec4_tuple", (("s", 1, 2, 3),), TypeError, None),
     ("value_vec2_krvec", (None,), AttributeError, "'NoneType' object has no attribute 'x'"),
-    ("value_vec2_krvec", ((1, 2),), TypeError, "Argument 'value' has incorrect type (expected KrVector2, got tuple)"),
+    ("value_vec2_krvec", ((1, 2),), TypeError, "Argument 'value' has incorrect type (expected kora_ui.fast.krvector2.krvector2.KrVector2, got tuple)"),
     ("value_float", ("1",), TypeError, None),
     ("value_float", (2**1024,), OverflowError, None),
 ])
@@ -165,13 +165,13 @@ def test_none_krshader_is_refused(rec, op, args):
     (lambda: kr.set_shader_value(object(), 1, [1], 0), TypeError,
      "Argument 'value' has incorrect type (expected tuple, got list)"),
     (lambda: kr.set_krshader_value_vec2_tuple(5, 1, [1]), TypeError,
-     "Argument 'shader' has incorrect type (expected KrShader, got int)"),
+     "Argument 'shader' has incorrect type (expected kora_ui.fast.krshader.krshader.KrShader, got int)"),
     (lambda: kr.set_krshader_value(None, 1, [1], 0), TypeError,
      "Argument 'value' has incorrect type (expected tuple, got list)"),
     (lambda: kr.set_krshader_value_vec4_v(5, 1, [1]), TypeError, "Expected a mapping, got int"),
     (lambda: kr.set_krshader_value_int(5, 1, 2**31), OverflowError, "value too large to convert to int"),
     (lambda: kr.get_krshader_location(5, None), TypeError,
-     "Argument 'shader' has incorrect type (expected KrShader, got int)"),
+     "Argument 'shader' has incorrect type (expected kora_ui.fast.krshader.krshader.KrShader, got int)"),
 ])
 def test_argument_check_order(rec, call, exc, msg):
     fails(rec, exc, msg, call)

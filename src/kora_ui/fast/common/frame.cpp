@@ -271,7 +271,7 @@ int to_size_t_slow(PyObject *o, std::size_t *out) {
 }
 
 void raise_expected(const char *expected, PyObject *got) {
-    PyErr_Format(PyExc_TypeError, "Expected %.42s, got %.200s", expected, _PyType_Name(Py_TYPE(got)));
+    PyErr_Format(PyExc_TypeError, "Expected %.42s, got %.200s", expected, Py_TYPE(got)->tp_name);
 }
 
 // ---------------------------------------------------------------------------
@@ -435,12 +435,12 @@ int convert_args(const FuncDef *def, PyObject *const *raw, ArgVal *vals, void *c
         case Check::Exact:
             if (o == Py_None || Py_IS_TYPE(o, *p.type)) continue;
             PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                         p.name, _PyType_Name(*p.type), _PyType_Name(Py_TYPE(o)));
+                         p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
             break;
         case Check::Subtype:
             if (o == Py_None || PyObject_TypeCheck(o, *p.type)) continue;
             PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                         p.name, _PyType_Name(*p.type), _PyType_Name(Py_TYPE(o)));
+                         p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
             break;
         }
         destroy_customs(def, vals, n);

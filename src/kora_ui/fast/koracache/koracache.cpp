@@ -654,7 +654,7 @@ int install_pickling() {
         add_function(CacheTypeObject.tp_dict, &def___setstate__, &CacheTypeObject) < 0) {
         if (!PyErr_ExceptionMatches(PyExc_MemoryError)) {
             PyErr_Clear();
-            PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", _PyType_Name(&CacheTypeObject));
+            PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", CacheTypeObject.tp_name);
         }
         return -1;
     }

@@ -786,8 +786,8 @@ DEF(draw_texture_krvec_ez, p_krvec_ez, [](PyObject *, ArgVal *a) -> PyObject * {
     Ref color = Ref::steal(lookup_global(K(K__base_color_krvec_ez)));
     if (!color) return nullptr;
     if (color.get() != Py_None && !PyObject_TypeCheck(color.get(), g_KrRect)) {
-        PyErr_Format(PyExc_TypeError, "%.1sCannot convert %.200s to %.200s", "", _PyType_Name(Py_TYPE(color.get())),
-                     _PyType_Name(g_KrRect));
+        PyErr_Format(PyExc_TypeError, "%.1sCannot convert %.200s to %.200s", "", Py_TYPE(color.get())->tp_name,
+                     g_KrRect->tp_name);
         return nullptr;
     }
     c_draw_texture_krvec(a[0].o, as_krvector2(a[1].o), as_krrect(color.get()), a[2].b);
