@@ -371,6 +371,35 @@ void destroy_customs(const FuncDef *def, ArgVal *vals, int upto) {
         if (def->params[i].kind == Kind::Custom && vals[i].p) def->params[i].destroy(vals[i].p);
 }
 
+// Step 5: the type tests, in parameter order.
+int check_args(const FuncDef *def, PyObject *const *raw) {
+    const int n = def->nparams;
+    for (int i = 0; i < n; ++i) {
+        const ParamDef &p = def->params[i];
+        PyObject *o = raw[i];
+        switch (p.check) {
+        case Check::Any:
+            continue;
+        case Check::NotNone:
+            if (o != Py_None) continue;
+            PyErr_Format(PyExc_TypeError, "Argument '%.200s' must not be None", p.name);
+            break;
+        case Check::Exact:
+            if (o == Py_None || Py_IS_TYPE(o, *p.type)) continue;
+            PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                         p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
+            break;
+        case Check::Subtype:
+            if (o == Py_None || PyObject_TypeCheck(o, *p.type)) continue;
+            PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                         p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
+            break;
+        }
+        return -1;
+    }
+    return 0;
+}
+
 // Steps 4 and 5: C conversions in parameter order, then the type tests.
 int convert_args(const FuncDef *def, PyObject *const *raw, ArgVal *vals, void *custom_storage) {
     const int n = def->nparams;
@@ -422,28 +451,8 @@ int convert_args(const FuncDef *def, PyObject *const *raw, ArgVal *vals, void *c
         destroy_customs(def, vals, i);
         return -1;
     }
-    for (int i = 0; i < n; ++i) {
-        const ParamDef &p = def->params[i];
-        PyObject *o = raw[i];
-        switch (p.check) {
-        case Check::Any:
-            continue;
-        case Check::NotNone:
-            if (o != Py_None) continue;
-            PyErr_Format(PyExc_TypeError, "Argument '%.200s' must not be None", p.name);
-            break;
-        case Check::Exact:
-            if (o == Py_None || Py_IS_TYPE(o, *p.type)) continue;
-            PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                         p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
-            break;
-        case Check::Subtype:
-            if (o == Py_None || PyObject_TypeCheck(o, *p.type)) continue;
-            PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                         p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
-            break;
-        }
-        destroy_customs(def, vals, n);
+    if (check_args(def, raw) < 0) {
+        if (def->has_custom) destroy_customs(def, vals, n);
         return -1;
     }
     return 0;
@@ -467,6 +476,16 @@ int collect_args(const FuncDef *def, PyObject *const *args, Py_ssize_t nargs, Py
         raise_count(def, nargs);
         return -1;
     }
+    if (nargs + nkw == n) {
+        // Keywords naming the remaining parameters in order, by the interned
+        // names (what a call site written with keywords passes): no search.
+        Py_ssize_t k = 0;
+        while (k < nkw && PyTuple_GET_ITEM(kwnames, k) == def->names[nargs + k]) ++k;
+        if (k == nkw) {
+            for (Py_ssize_t i = 0; i < n; ++i) slots[i] = args[i];
+            return 0;
+        }
+    }
     for (int i = 0; i < n; ++i) slots[i] = i < nargs ? args[i] : nullptr;
     if (match_keywords(def, slots, nargs, args + nargs, kwnames) < 0) return -1;
     for (Py_ssize_t i = nargs; i < n; ++i) {
@@ -484,12 +503,19 @@ int collect_args(const FuncDef *def, PyObject *const *args, Py_ssize_t nargs, Py
 
 PyObject *call_impl(FuncDef *def, PyObject *self, PyObject *const *raw) {
     ArgVal vals[kMaxParams];
+    if (def->objects_only) {  // nothing to convert or destroy: the type tests only
+        if (check_args(def, raw) < 0) return nullptr;
+        for (int i = 0; i < def->nparams; ++i) vals[i].o = raw[i];
+        return def->impl(self, vals);
+    }
     alignas(std::max_align_t) unsigned char storage[kCustomStorage];
     if (convert_args(def, raw, vals, storage) < 0) return nullptr;
     PyObject *r = def->impl(self, vals);
-    destroy_customs(def, vals, def->nparams);
+    if (def->has_custom) destroy_customs(def, vals, def->nparams);
     return r;
 }
+
+}  // namespace
 
 PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     auto *f = reinterpret_cast<FunctionObject *>(callable);
@@ -532,6 +558,22 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, std::si
 fail:
     add_traceback_in(def->fullname, def->line, def->tb_file ? def->tb_file : g_mod.id->tb_file);
     return nullptr;
+}
+
+namespace {
+
+// Module functions without parameters: the common call passes nothing and
+// goes straight to the body; anything else takes the general path for its
+// messages.
+PyObject *function_vectorcall_noargs(PyObject *callable, PyObject *const *args, std::size_t nargsf,
+                                     PyObject *kwnames) {
+    auto *f = reinterpret_cast<FunctionObject *>(callable);
+    if (PyVectorcall_NARGS(nargsf) != 0 || (kwnames && PyTuple_GET_SIZE(kwnames) != 0)) [[unlikely]]
+        return function_vectorcall(callable, args, nargsf, kwnames);
+    FuncDef *def = f->def;
+    PyObject *result = def->impl(f->self, nullptr);
+    if (!result) add_traceback_in(def->fullname, def->line, def->tb_file ? def->tb_file : g_mod.id->tb_file);
+    return result;
 }
 
 }  // namespace
@@ -845,9 +887,17 @@ PyObject *make_function(FuncDef *def) {
             ++nreq;
     }
     def->nrequired = nreq;
+    def->objects_only = true;
+    def->has_custom = false;
+    for (int i = 0; i < def->nparams; ++i) {
+        def->objects_only = def->objects_only && def->params[i].kind == Kind::Object;
+        def->has_custom = def->has_custom || def->params[i].kind == Kind::Custom;
+    }
     auto *f = PyObject_GC_New(FunctionObject, g_function_type);
     if (!f) return nullptr;
-    f->vectorcall = function_vectorcall;
+    f->vectorcall = def->vectorcall         ? def->vectorcall
+                    : def->noargs && !def->self_type ? function_vectorcall_noargs
+                                                      : function_vectorcall;
     f->def = def;
     f->self = Py_NewRef(g_mod.module);
     f->globals = Py_NewRef(g_mod.dict);

@@ -292,7 +292,16 @@ struct FuncDef {
     // Filled when the function object is made: interned parameter names.
     PyObject *names[kMaxParams] = {};
     int nrequired = 0;
+    bool objects_only = false;  // every parameter is Kind::Object: no conversion, nothing to destroy
+    bool has_custom = false;    // some parameter is Kind::Custom
+    // A module's own entry for the call, used instead of the general one; it
+    // handles the common case and hands everything else to function_vectorcall.
+    vectorcallfunc vectorcall = nullptr;
 };
+
+// The general entry of function objects: counts, matches, converts and tests
+// the arguments, runs the routine and adds the traceback entry on failure.
+PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames);
 
 struct FunctionObject {
     PyObject_HEAD

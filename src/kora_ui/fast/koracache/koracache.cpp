@@ -35,9 +35,9 @@ CacheObject *as_cache(PyObject *o) { return reinterpret_cast<CacheObject *>(o); 
 void raise_not_subscriptable() { PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable"); }
 
 // The slot list, or null with TypeError while detached.
-PyObject *slots_of(CacheObject *self) {
+inline PyObject *slots_of(CacheObject *self) {
     PyObject *arr = self->cache_arr;
-    if (arr == Py_None) {
+    if (arr == Py_None) [[unlikely]] {
         raise_not_subscriptable();
         return nullptr;
     }
@@ -46,10 +46,14 @@ PyObject *slots_of(CacheObject *self) {
 
 // An index outside the slot list (negative, beyond 31, or past a restored
 // shorter list) is refused before anything is read or written.
-bool index_ok(PyObject *arr, int idx) {
-    if (idx >= 0 && idx < PyList_GET_SIZE(arr)) return true;
+[[gnu::cold, gnu::noinline]] bool raise_index(int idx) {
     PyErr_Format(PyExc_IndexError, "cache slot index %d out of range", idx);
     return false;
+}
+
+inline bool index_ok(PyObject *arr, int idx) {
+    if (idx >= 0 && idx < PyList_GET_SIZE(arr)) [[likely]] return true;
+    return raise_index(idx);
 }
 
 PyObject *new_slot_list() {
@@ -67,9 +71,31 @@ void store_slot(PyObject *arr, Py_ssize_t idx, PyObject *value) {
     Py_DECREF(old);
 }
 
-// Reads `key.value` as a C int.
+// enum.Enum's own `value` descriptor, whose getter returns the member's
+// `_value_`; and that name.
+PyObject *g_enum_value = nullptr;
+PyObject *g_value_attr = nullptr;
+
+int load_enum_value() {
+    Ref mod = Ref::steal(PyImport_ImportModule("enum"));
+    if (!mod) return -1;
+    Ref cls = Ref::steal(PyObject_GetAttrString(mod.get(), "Enum"));
+    if (!cls || !PyType_Check(cls.get())) return -1;
+    g_enum_value = _PyType_Lookup(reinterpret_cast<PyTypeObject *>(cls.get()), K(K_value));
+    Py_XINCREF(g_enum_value);
+    g_value_attr = PyUnicode_InternFromString("_value_");
+    return g_value_attr ? 0 : -1;
+}
+
+// Reads `key.value` as a C int. For a member of an enumeration that keeps
+// enum.Enum's `value` and the ordinary attribute lookup, that is the
+// member's `_value_`, read without running the descriptor's Python code.
 int slot_index(PyObject *key, int *idx) {
-    Ref v = Ref::steal(PyObject_GetAttr(key, K(K_value)));
+    PyTypeObject *tp = Py_TYPE(key);
+    PyObject *name = K(K_value);
+    if (tp->tp_getattro == PyObject_GenericGetAttr && g_enum_value && _PyType_Lookup(tp, name) == g_enum_value)
+        name = g_value_attr;
+    Ref v = Ref::steal(PyObject_GetAttr(key, name));
     if (!v) return -1;
     return to_int(v.get(), idx);
 }
@@ -667,6 +693,7 @@ int module_exec(PyObject *module) {
     if (begun == 1) return 0;
     if (begun < 0) return module_exec_fail();
     if (!g_checksum && !(g_checksum = PyLong_FromLong(kChecksum))) return module_exec_fail();
+    if (!g_enum_value && load_enum_value() < 0) return module_exec_fail();
     if (ready_cache_type() < 0 || install_pickling() < 0 || import_cache_type() < 0) return module_exec_fail();
     FuncDef *methods[] = {&def_clear,       &def_clear_selected, &def_get,         &def_set,
                           &def_get_or_set_val, &def_get_or_exec, &def_copy,        &def___deepcopy__,

@@ -152,8 +152,14 @@ int floats_from_tuple(PyObject *tuple, float *out, Py_ssize_t n) {
         return -1;
     }
     for (Py_ssize_t i = 0; i < n; ++i) {
-        double d = to_double(PyTuple_GET_ITEM(tuple, i));
-        if (d == -1.0 && PyErr_Occurred()) return -1;
+        PyObject *item = PyTuple_GET_ITEM(tuple, i);
+        double d;
+        if (PyFloat_CheckExact(item)) [[likely]] {
+            d = PyFloat_AS_DOUBLE(item);
+        } else {
+            d = to_double(item);
+            if (d == -1.0 && PyErr_Occurred()) return -1;
+        }
         out[i] = narrow(d);
     }
     return 0;
@@ -215,7 +221,13 @@ void set_color(Color *col, PyObject *color) {
     }
     std::uint8_t c[4] = {0, 0, 0, 255};
     for (Py_ssize_t i = 0; i < (n > 3 ? 4 : 3); ++i) {
-        double d = to_double(PyTuple_GET_ITEM(color, i));
+        PyObject *item = PyTuple_GET_ITEM(color, i);
+        // A one-digit int is its own truncation: its low 8 bits are the channel.
+        if (PyLong_CheckExact(item) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(item))) [[likely]] {
+            c[i] = static_cast<std::uint8_t>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(item)));
+            continue;
+        }
+        double d = to_double(item);
         if (d == -1.0 && PyErr_Occurred()) return;
         c[i] = color_channel(d);
     }
@@ -295,13 +307,17 @@ void init_raylib_pointers(PyObject *pointers, int) {
 // Frame, modes and background
 
 void begin_drawing(int) {
-    if (ENTRY_READY(BeginDrawing)) _c_BeginDrawing();
-    if (PyErr_Occurred()) KORA_TB(FULLNAME("begin_drawing"));
+    if (ENTRY_READY(BeginDrawing))
+        _c_BeginDrawing();
+    else
+        KORA_TB(FULLNAME("begin_drawing"));
 }
 
 void end_drawing(int) {
-    if (ENTRY_READY(EndDrawing)) _c_EndDrawing();
-    if (PyErr_Occurred()) KORA_TB(FULLNAME("end_drawing"));
+    if (ENTRY_READY(EndDrawing))
+        _c_EndDrawing();
+    else
+        KORA_TB(FULLNAME("end_drawing"));
 }
 
 void begin_blend_mode(int mode, int) {
@@ -976,6 +992,38 @@ DEF(set_krshader_value_int, p_ksv_int, [](PyObject *, ArgVal *a) -> PyObject * {
     return none_or_null();
 })
 
+// The no-argument calls without keywords, with their raylib entry set, go
+// from the interpreter straight to raylib; everything else (arguments given,
+// entry unset) takes the general path with its messages and traceback.
+#define FAST_NOARGS(pyname, raylib_name)                                                                \
+    PyObject *fast_##pyname(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) { \
+        if (PyVectorcall_NARGS(nargsf) == 0 && !kwnames && _c_##raylib_name) [[likely]] {            \
+            _c_##raylib_name();                                                                       \
+            Py_RETURN_NONE;                                                                           \
+        }                                                                                             \
+        return function_vectorcall(callable, args, nargsf, kwnames);                                  \
+    }
+FAST_NOARGS(begin_drawing, BeginDrawing)
+FAST_NOARGS(end_drawing, EndDrawing)
+FAST_NOARGS(end_blend_mode, EndBlendMode)
+FAST_NOARGS(end_texture_mode, EndTextureMode)
+FAST_NOARGS(end_shader_mode, EndShaderMode)
+#undef FAST_NOARGS
+
+// draw_texture_rec with four positional arguments whose tuples are exact:
+// straight to the body; anything else takes the general path.
+PyObject *fast_draw_texture_rec(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
+    if (PyVectorcall_NARGS(nargsf) == 4 && !kwnames && PyTuple_CheckExact(args[1]) && PyTuple_CheckExact(args[2]) &&
+        PyTuple_CheckExact(args[3])) [[likely]] {
+        draw_texture_rec(args[0], args[1], args[2], args[3], 1);
+        if (!PyErr_Occurred()) [[likely]]
+            Py_RETURN_NONE;
+        add_traceback_in(def_draw_texture_rec.fullname, def_draw_texture_rec.line, g_mod.id->tb_file);
+        return nullptr;
+    }
+    return function_vectorcall(callable, args, nargsf, kwnames);
+}
+
 #undef DEF
 #undef DEF_NOARGS
 
@@ -995,6 +1043,12 @@ int add(FuncDef &def) { return add_function(g_mod.dict, &def); }
 
 int module_exec(PyObject *module) {
     g_mod.id = &kIdentity;
+    def_begin_drawing.vectorcall = fast_begin_drawing;
+    def_draw_texture_rec.vectorcall = fast_draw_texture_rec;
+    def_end_drawing.vectorcall = fast_end_drawing;
+    def_end_blend_mode.vectorcall = fast_end_blend_mode;
+    def_end_texture_mode.vectorcall = fast_end_texture_mode;
+    def_end_shader_mode.vectorcall = fast_end_shader_mode;
     int begun = module_exec_begin(module, kConsts);
     if (begun == 1) return 0;
     if (begun < 0) return module_exec_fail();
