@@ -1010,11 +1010,22 @@ FAST_NOARGS(end_texture_mode, EndTextureMode)
 FAST_NOARGS(end_shader_mode, EndShaderMode)
 #undef FAST_NOARGS
 
-// draw_texture_rec with four positional arguments whose tuples are exact:
-// straight to the body; anything else takes the general path.
+// draw_texture_rec with its four arguments given by position, or by keyword
+// in declaration order (the interned names, as a call site passes them), and
+// exact tuples: straight to the body. Anything else takes the general path,
+// with its messages and traceback.
 PyObject *fast_draw_texture_rec(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
-    if (PyVectorcall_NARGS(nargsf) == 4 && !kwnames && PyTuple_CheckExact(args[1]) && PyTuple_CheckExact(args[2]) &&
-        PyTuple_CheckExact(args[3])) [[likely]] {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    bool in_order = false;
+    if (!kwnames) {
+        in_order = nargs == 4;
+    } else if (nargs + PyTuple_GET_SIZE(kwnames) == 4 && def_draw_texture_rec.names[0]) {
+        in_order = true;
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k)
+            in_order = in_order && PyTuple_GET_ITEM(kwnames, k) == def_draw_texture_rec.names[nargs + k];
+    }
+    if (in_order && PyTuple_CheckExact(args[1]) && PyTuple_CheckExact(args[2]) && PyTuple_CheckExact(args[3]))
+        [[likely]] {
         draw_texture_rec(args[0], args[1], args[2], args[3], 1);
         if (!PyErr_Occurred()) [[likely]]
             Py_RETURN_NONE;
