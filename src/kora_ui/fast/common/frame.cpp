@@ -43,6 +43,9 @@ PyTypeObject *g_function_type = nullptr;
 // share the type.
 constexpr const char *kRegistryModule = "_kora_ui_shared_types";
 constexpr const char *kFunctionTypeKey = "function_type_v1";
+// The entry is a capsule of this name holding the type object: Python code
+// cannot put a look-alike class there by accident.
+constexpr const char *kFunctionTypeCapsule = "_kora_ui_shared_types.function_type_v1";
 
 }  // namespace
 
@@ -815,13 +818,13 @@ int obtain_function_type() {
     if (PyObject_GetOptionalAttrString(registry.get(), kFunctionTypeKey, &found) < 0) return -1;
     Ref existing = Ref::steal(found);
     if (existing) {
-        if (!PyType_Check(existing.get())) {
-            PyErr_Format(PyExc_TypeError, "shared entry %s.%s is not a type", kRegistryModule, kFunctionTypeKey);
-            return -1;
-        }
-        auto *tp = reinterpret_cast<PyTypeObject *>(existing.get());
-        if (tp->tp_basicsize != static_cast<Py_ssize_t>(sizeof(FunctionObject))) {
-            PyErr_Format(PyExc_TypeError, "shared type %s.%s has an unexpected instance size", kRegistryModule,
+        auto *tp = PyCapsule_IsValid(existing.get(), kFunctionTypeCapsule)
+                       ? static_cast<PyTypeObject *>(PyCapsule_GetPointer(existing.get(), kFunctionTypeCapsule))
+                       : nullptr;
+        if (!tp || !PyType_Check(reinterpret_cast<PyObject *>(tp)) || (tp->tp_flags & Py_TPFLAGS_HEAPTYPE) ||
+            tp->tp_basicsize != static_cast<Py_ssize_t>(sizeof(FunctionObject)) ||
+            tp->tp_vectorcall_offset != static_cast<Py_ssize_t>(offsetof(FunctionObject, vectorcall))) {
+            PyErr_Format(PyExc_TypeError, "shared entry %s.%s is not this package's function type", kRegistryModule,
                          kFunctionTypeKey);
             return -1;
         }
@@ -830,9 +833,8 @@ int obtain_function_type() {
         return 0;
     }
     if (PyType_Ready(&g_function_type_object) < 0) return -1;
-    if (PyObject_SetAttrString(registry.get(), kFunctionTypeKey,
-                               reinterpret_cast<PyObject *>(&g_function_type_object)) < 0)
-        return -1;
+    Ref capsule = Ref::steal(PyCapsule_New(&g_function_type_object, kFunctionTypeCapsule, nullptr));
+    if (!capsule || PyObject_SetAttrString(registry.get(), kFunctionTypeKey, capsule.get()) < 0) return -1;
     g_function_type = &g_function_type_object;
     Py_INCREF(g_function_type);
     return 0;

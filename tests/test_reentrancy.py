@@ -1,0 +1,294 @@
+"""Python code that runs in the middle of a call and re-enters the modules:
+attribute getters, numeric conversions, keyword comparisons, `value`
+properties, get_or_exec functions and finalisers run by slot releases. Every
+call ends with a result or a clean exception and leaves consistent state."""
+import gc
+import sys
+from types import SimpleNamespace
+
+import pytest
+
+from kora_ui.core.enums import CacheType
+from kora_ui.fast.koracache import koracache
+from kora_ui.fast.krrect.krrect import KrRect
+from kora_ui.fast.krshader.krshader import KrShader
+from kora_ui.fast.krvector2.krvector2 import KrVector2
+from kora_ui.fast.raylib import kora_raylib as kr
+
+Cache, FONT = koracache.Cache, CacheType.FONT  # FONT is slot 3
+TEX = SimpleNamespace(id=7, width=16, height=8, mipmaps=1, format=7)
+SRC, POS, COL = (0, 0, 16, 8), (1, 2), (10, 20, 30)
+
+
+class Hooked:
+    """A number whose conversions run hook() first."""
+    def __init__(self, hook, number=1.0):
+        self.hook, self.number = hook, number
+
+    def __float__(self):
+        self.hook()
+        return float(self.number)
+
+    def __int__(self):
+        self.hook()
+        return int(self.number)
+
+
+class HookedTexture:
+    id, height, mipmaps, format = 7, 8, 1, 7
+    width = property(lambda self: (self.hook(), 16)[1])
+
+    def __init__(self, hook):
+        self.hook = hook
+
+
+class HookedVec(KrVector2):
+    x = property(lambda self: (self.hook(), 1.0)[1])
+
+
+class HookedStr(str):
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        self.hook()
+        return str.__eq__(self, other)
+
+
+def hooked(cls, hook, *args):
+    obj = cls(*args)
+    obj.hook = hook
+    return obj
+
+
+SITES = {  # where a hook runs inside a call -> the raylib entry the call ends in
+    "texture getter": ("DrawTextureRec", lambda h: kr.draw_texture_rec(HookedTexture(h), SRC, POS, COL)),
+    "position item": ("DrawTextureRec", lambda h: kr.draw_texture_rec(TEX, SRC, (Hooked(h), 2), COL)),
+    "KrVector2.x": ("DrawTextureRec", lambda h: kr.draw_texture_krvec(TEX, hooked(HookedVec, h, 1, 2), KrRect(), 0)),
+    "rotation": ("DrawTexturePro", lambda h: kr.draw_texture_pro(TEX, SRC, SRC, POS, Hooked(h, 45), COL)),
+    "shader id": ("SetShaderValue",
+                  lambda h: kr.set_shader_value(SimpleNamespace(id=Hooked(h, 3), locs=0), 1, (1,), 4)),
+    "vec4 item": ("SetShaderValueV",
+                  lambda h: kr.set_krshader_value_vec4_v(KrShader(), 2, [dict(x=Hooked(h), y=2, z=3, w=4)])),
+    "keyword": ("DrawTextureRec", lambda h: kr.draw_texture_rec(TEX, SRC, POS, **{hooked(HookedStr, h, "color"): COL})),
+}
+
+
+@pytest.mark.parametrize("site", SITES)
+@pytest.mark.parametrize("action", ["nested call", "same table", "empty table", "collect", "unset entry", "recursion"])
+def test_raylib_call_reentered_mid_call(rec, site, action):
+    entry, call = SITES[site]
+    addresses = rec.addresses()
+    hook = {"nested call": lambda: kr.clear_background((1, 2, 3)),
+            "same table": lambda: kr.init_raylib_pointers(addresses),
+            "empty table": lambda: kr.init_raylib_pointers({}), "collect": gc.collect,
+            "unset entry": lambda: kr.init_raylib_pointers({entry: 0}), "recursion": lambda: call(hook)}[action]
+    try:
+        if action in ("unset entry", "recursion"):
+            with pytest.raises(RuntimeError, match=entry if action == "unset entry" else "recursion"):
+                call(hook)
+            assert rec.calls() == []
+        else:
+            call(hook)
+            assert [c[0] for c in rec.calls()] == ["ClearBackground"] * (action == "nested call") + [entry]
+    finally:
+        kr.init_raylib_pointers(addresses)
+
+
+@pytest.mark.parametrize("site", ["texture getter", "KrVector2.x"])
+@pytest.mark.parametrize("action", ["rebind", "delete"])
+def test_base_colour_changed_mid_call_stays_alive(rec, site, action):
+    saved = kr._base_color_krvec_ez
+    kr._base_color_krvec_ez = KrRect(1, 2, 3, 4)  # held by the module alone
+
+    def hook():
+        if action == "rebind":
+            kr._base_color_krvec_ez = KrRect(9, 9, 9, 9)
+        else:
+            del kr._base_color_krvec_ez
+        gc.collect()
+    try:
+        if site == "texture getter":
+            kr.draw_texture_krvec_ez(HookedTexture(hook), KrVector2(0, 0), False)
+        else:
+            kr.draw_texture_krvec_ez(TEX, hooked(HookedVec, hook, 0, 0), False)
+        assert rec.calls()[0][-1] == (1, 2, 3, 4)
+        if action == "delete":
+            with pytest.raises(NameError, match="_base_color_krvec_ez"):
+                kr.draw_texture_krvec_ez(TEX, KrVector2(0, 0), False)
+        else:
+            kr.draw_texture_krvec_ez(TEX, KrVector2(0, 0), False)
+            assert rec.calls()[1][-1] == (9, 9, 9, 9)
+    finally:
+        kr._base_color_krvec_ez = saved
+
+
+# ---------------------------------------------------------------------------
+# Cache
+
+class SpoofKey:
+    """Passes isinstance(key, CacheType); its `value` getter runs hook() first."""
+    __class__ = property(lambda self: CacheType)
+
+    def __init__(self, hook, slot=3):
+        self.hook, self.slot = hook, slot
+
+    @property
+    def value(self):
+        self.hook()
+        return self.slot
+
+
+def slots(cache):
+    """The slot list object itself (None while detached)."""
+    reduced = cache.__reduce__()
+    return (reduced[2] if len(reduced) == 3 else reduced[1][2])[0]
+
+
+NEW = type("Payload", (), {})()
+MUTATIONS = {
+    "collect": lambda c: gc.collect(), "nested": lambda c: c.get_or_exec(FONT, lambda: "inner"),
+    "clear": lambda c: c.clear(), "reinit": lambda c: c.__init__(),
+    "detach": lambda c: c.__setstate__((None,)), "shrink": lambda c: c.__setstate__(([],)),
+}
+OPS = {  # the key's hook runs while the operation reads it (in "func": inside get_or_exec's func)
+    "get": lambda c, k: c.get(k),
+    "set": lambda c, k: c.set(k, NEW),
+    "get_or_set_val": lambda c, k: c.get_or_set_val(k, NEW),
+    "get_or_exec": lambda c, k: c.get_or_exec(k, lambda: NEW),
+    "func": lambda c, k: (c.set(FONT, None), c.get_or_exec(FONT, lambda: (k.hook(), NEW)[1]))[1],
+    "subscript": lambda c, k: c[k],
+    "keyword": lambda c, k: c.get_or_set_val(**{hooked(HookedStr, k.hook, "type"): FONT, "value": NEW}),
+    "blacklist": lambda c, k: c.clear_selected([k]),
+    "whitelist": lambda c, k: c.clear_selected(None, [k]),
+}
+# (result, slot 3 afterwards) when the hook leaves slot 3 alone, or empties it.
+KEPT = {"get": "old", "set": (None, NEW), "get_or_set_val": "old", "get_or_exec": "old", "func": NEW,
+        "subscript": "old", "keyword": "old", "blacklist": (None, "old"), "whitelist": (None, None)}
+EMPTIED = dict(KEPT, get=(None, None), get_or_set_val=NEW, get_or_exec=NEW, subscript=None, keyword=NEW,
+               blacklist=(None, None))
+
+
+@pytest.mark.parametrize("op", OPS)
+@pytest.mark.parametrize("mutation", MUTATIONS)
+def test_hook_changes_the_cache_mid_operation(mutation, op):
+    cache, refs = Cache(), sys.getrefcount(NEW)
+    cache.set(FONT, "old")
+    key = SpoofKey(lambda: MUTATIONS[mutation](cache))
+    if mutation in ("detach", "shrink"):
+        try:
+            OPS[op](cache, key)
+            assert mutation == "shrink" and op in ("blacklist", "whitelist")  # no slot to clear
+        except (TypeError, IndexError) as exc:
+            assert (type(exc), str(exc)) == (TypeError, "'NoneType' object is not subscriptable") or (
+                mutation == "shrink" and type(exc) is IndexError and str(exc))
+        assert slots(cache) == (None if mutation == "detach" else [])
+        assert sys.getrefcount(NEW) == refs  # nothing stored or leaked
+    else:
+        expected = (KEPT if mutation in ("collect", "nested") else EMPTIED)[op]
+        result = OPS[op](cache, key)
+        assert (result, slots(cache)[3]) == (expected if type(expected) is tuple else (expected, expected))
+
+
+class Finaliser:
+    """Runs action() once, when released."""
+    ran = []
+
+    def __init__(self, action):
+        self.action = action
+
+    def __del__(self):
+        if not Finaliser.ran:
+            Finaliser.ran.append(self)
+            self.action()
+
+
+ACTIONS = {
+    "clear": lambda c: c.clear(), "set": lambda c: c.set(CacheType.WIDGET, Finaliser(lambda: None)),
+    "replace list": lambda c: c.__setstate__(([Finaliser(lambda: None)] * 32,)),
+    "detach": lambda c: c.__setstate__((None,)), "shrink": lambda c: c.__setstate__(([],)),
+    "shrink live list": lambda c: slots(c).clear(), "collect": lambda c: gc.collect(),
+}
+TRIGGERS = {
+    "clear": lambda c: c.clear(), "clear_selected": lambda c: c.clear_selected(),
+    "set": lambda c: c.set(CacheType.TEXTURE, "new"), "__init__": lambda c: c.__init__(),
+    "__setstate__": lambda c: c.__setstate__(([None] * 32,)),
+}
+
+
+@pytest.mark.parametrize("trigger", TRIGGERS)
+@pytest.mark.parametrize("action", ACTIONS)
+def test_finaliser_run_by_a_slot_release_changes_the_cache(trigger, action):
+    gc.collect()
+    Finaliser.ran.clear()
+    cache = Cache()
+    for member in list(CacheType)[:6]:
+        cache.set(member, Finaliser(lambda: ACTIONS[action](cache)))
+    try:
+        TRIGGERS[trigger](cache)
+    except (TypeError, IndexError) as exc:  # the slot list went away or shrank mid-way
+        assert str(exc) and action in ("detach", "shrink", "shrink live list") and "clear" in trigger
+    assert len(Finaliser.ran) == 1
+    if action == "clear":
+        assert slots(cache) == [None] * 32
+    cache.__init__()  # also breaks the cycle through the finalisers
+    cache.set(FONT, "usable")
+    assert cache.get(FONT) == "usable" and cache[FONT] == "usable"
+
+
+@pytest.mark.parametrize("resurrect", [False, True])
+def test_collector_finalises_slot_contents_that_use_the_dying_cache(resurrect):
+    saved = []
+
+    class Owner:
+        def __init__(self, cache):
+            self.cache = cache
+
+        def __del__(self):
+            self.cache.set(FONT, "late")
+            self.cache.clear_selected([FONT])
+            gc.collect()  # ignored while collecting; must not disturb it
+            if resurrect:
+                saved.append(self.cache)
+    cache = Cache()
+    cache.set(CacheType.TEXTURE, Owner(cache))
+    del cache
+    gc.collect()
+    if resurrect:
+        assert (saved[0].get(FONT), saved[0].get(CacheType.TEXTURE)) == ("late", None)
+        saved.clear()
+        gc.collect()
+
+
+@pytest.mark.parametrize("change", ["shrink", "grow"])
+@pytest.mark.parametrize("target", ["blacklist", "whitelist", "float_v", "vec4_v"])
+def test_list_changed_while_being_walked(rec, target, change):
+    """The first item's conversion empties the list (which alone holds that
+    item) or appends to it; the walk follows the list's current length."""
+    def edit():
+        if not edited:
+            edited.append(walked.clear() if change == "shrink" else walked.append(tail))
+
+    class EditingMapping(dict):
+        def __getitem__(self, key):
+            edit()
+            return dict.__getitem__(self, key)
+    edited, shader, grow = [], KrShader(1, 0), change == "grow"
+    if target == "float_v":
+        walked, tail = [Hooked(edit, 1.5), 2.0], 3.0
+        kr.set_krshader_value_float_v(shader, 2, walked)
+        expected = [1.5] + [2.0, 3.0] * grow
+    elif target == "vec4_v":
+        walked, tail = [EditingMapping(x=1, y=2, z=3, w=4), dict(x=5, y=6, z=7, w=8)], dict(x=9, y=9, z=9, w=9)
+        kr.set_krshader_value_vec4_v(shader, 2, walked)
+        expected = [1, 2, 3, 4] + [5, 6, 7, 8, 9, 9, 9, 9] * grow
+    else:
+        walked, tail, cache = [SpoofKey(edit), CacheType.SHADER], CacheType.TEXTURE, Cache()
+        members = {CacheType.TEXTURE, CacheType.SHADER, FONT}
+        for member in members:
+            cache.set(member, member.name)
+        cache.clear_selected(*([walked] if target == "blacklist" else [None, walked]))
+        named = {FONT} | ({CacheType.SHADER, CacheType.TEXTURE} if grow else set())
+        assert {m for m in members if cache.get(m)} == (named if target == "blacklist" else members - named)
+        return
+    (call,) = rec.calls()
+    assert call[-2:] == (len(expected) // (4 if target == "vec4_v" else 1), expected)
