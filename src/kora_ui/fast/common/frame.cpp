@@ -977,6 +977,22 @@ PyObject *module_create(PyObject *spec, PyModuleDef *) {
     return module.release();
 }
 
+PyObject *define_module(const ModuleIdentity *id, int (*exec)(PyObject *module)) {
+    // One module per shared library, so the definition lives in the frame.
+    static PyModuleDef_Slot slots[] = {
+        {Py_mod_create, reinterpret_cast<void *>(module_create)},
+        {Py_mod_exec, nullptr},
+        {0, nullptr},
+    };
+    static PyModuleDef def = {
+        PyModuleDef_HEAD_INIT, nullptr, nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr,
+    };
+    g_mod.id = id;
+    slots[1].value = reinterpret_cast<void *>(exec);
+    def.m_name = id->short_name;
+    return PyModuleDef_Init(&def);
+}
+
 int check_python_version(int major, int minor) {
     int rt_major = static_cast<int>((Py_Version >> 24) & 0xFF);
     int rt_minor = static_cast<int>((Py_Version >> 16) & 0xFF);

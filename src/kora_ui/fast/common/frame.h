@@ -52,6 +52,10 @@ extern ModuleState g_mod;
 // Constant `i` of the module's table (a borrowed reference).
 inline PyObject *K(int i) noexcept { return g_mod.consts[i]; }
 
+// The module's definition for multi-phase initialisation: the create step
+// below and the module's own exec step. Returns what PyInit_* returns.
+PyObject *define_module(const ModuleIdentity *id, int (*exec)(PyObject *module));
+
 // Create step of multi-phase initialisation (Py_mod_create).
 PyObject *module_create(PyObject *spec, PyModuleDef *def);
 

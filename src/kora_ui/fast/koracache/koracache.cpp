@@ -706,22 +706,7 @@ int module_exec(PyObject *module) {
     return 0;
 }
 
-PyObject *module_create_slot(PyObject *spec, PyModuleDef *def) {
-    g_mod.id = &kIdentity;
-    return module_create(spec, def);
-}
-
-PyModuleDef_Slot kSlots[] = {
-    {Py_mod_create, reinterpret_cast<void *>(module_create_slot)},
-    {Py_mod_exec, reinterpret_cast<void *>(module_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef kModuleDef = {
-    PyModuleDef_HEAD_INIT, "koracache", nullptr, 0, nullptr, kSlots, nullptr, nullptr, nullptr,
-};
-
 }  // namespace
 }  // namespace kora::koracache
 
-PyMODINIT_FUNC PyInit_koracache(void) { return PyModuleDef_Init(&kora::koracache::kModuleDef); }
+PyMODINIT_FUNC PyInit_koracache(void) { return kora::define_module(&kora::koracache::kIdentity, kora::koracache::module_exec); }

@@ -217,20 +217,7 @@ int module_exec(PyObject *module) {
     return sp::add_type(module, &type_desc, &krrendertex_vtable, &g_type);
 }
 
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, sp::slot_fn(module_exec)},
-    // The table's allocating entries use process-wide type objects.
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "kora_ui.fast.krrendertex.kr_render_tex", "Stand-in KrRenderTexture type.", 0,
-    nullptr, module_slots, nullptr, nullptr, nullptr,
-};
-
 }  // namespace
 }  // namespace kora::peers
 
-PyMODINIT_FUNC PyInit_kr_render_tex(void) { return PyModuleDef_Init(&kora::peers::module_def); }
+KORA_PEER_MODULE(kr_render_tex, "kora_ui.fast.krrendertex.kr_render_tex", "Stand-in KrRenderTexture type.", kora::peers::module_exec)

@@ -144,20 +144,7 @@ PyType_Spec type_desc = {
 
 int module_exec(PyObject *module) { return sp::add_type(module, &type_desc, &krshader_vtable, &g_type); }
 
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, sp::slot_fn(module_exec)},
-    // The table's allocating entry uses one process-wide type object.
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "kora_ui.fast.krshader.krshader", "Stand-in KrShader type.", 0,
-    nullptr, module_slots, nullptr, nullptr, nullptr,
-};
-
 }  // namespace
 }  // namespace kora::peers
 
-PyMODINIT_FUNC PyInit_krshader(void) { return PyModuleDef_Init(&kora::peers::module_def); }
+KORA_PEER_MODULE(krshader, "kora_ui.fast.krshader.krshader", "Stand-in KrShader type.", kora::peers::module_exec)

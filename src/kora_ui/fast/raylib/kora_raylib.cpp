@@ -1111,22 +1111,7 @@ int module_exec(PyObject *module) {
     return 0;
 }
 
-PyObject *module_create_slot(PyObject *spec, PyModuleDef *def) {
-    g_mod.id = &kIdentity;
-    return module_create(spec, def);
-}
-
-PyModuleDef_Slot kSlots[] = {
-    {Py_mod_create, reinterpret_cast<void *>(module_create_slot)},
-    {Py_mod_exec, reinterpret_cast<void *>(module_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef kModuleDef = {
-    PyModuleDef_HEAD_INIT, "kora_raylib", nullptr, 0, nullptr, kSlots, nullptr, nullptr, nullptr,
-};
-
 }  // namespace
 }  // namespace kora::raylib
 
-PyMODINIT_FUNC PyInit_kora_raylib(void) { return PyModuleDef_Init(&kora::raylib::kModuleDef); }
+PyMODINIT_FUNC PyInit_kora_raylib(void) { return kora::define_module(&kora::raylib::kIdentity, kora::raylib::module_exec); }
