@@ -15,6 +15,8 @@ import subprocess
 import tempfile
 from types import SimpleNamespace
 
+from recorder import Color, RenderTexture2D, Texture2D  # raylib's records, shared with the recorder
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 LIB_DIR = pathlib.Path(
     os.environ.get("KORA_RAYLIB_DIR") or ROOT / ".toolchain" / "usr" / "lib" / "x86_64-linux-gnu"
@@ -31,20 +33,6 @@ FLAG_WINDOW_HIDDEN = 0x80
 LOG_WARNING = 4
 BLEND_ALPHA, BLEND_ADDITIVE = 0, 1
 UNIFORM_FLOAT, UNIFORM_VEC2, UNIFORM_VEC3, UNIFORM_VEC4, UNIFORM_INT = range(5)
-
-
-class Color(ctypes.Structure):
-    _fields_ = [(n, ctypes.c_ubyte) for n in "rgba"]
-
-
-class Texture2D(ctypes.Structure):
-    _fields_ = [("id", ctypes.c_uint)] + [
-        (n, ctypes.c_int) for n in ("width", "height", "mipmaps", "format")
-    ]
-
-
-class RenderTexture2D(ctypes.Structure):
-    _fields_ = [("id", ctypes.c_uint), ("texture", Texture2D), ("depth", Texture2D)]
 
 
 class Shader(ctypes.Structure):

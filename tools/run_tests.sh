@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the test suite against one or all builds:
 #   release  build/python with the release interpreter
-#   debug    build/debug/python with the debug interpreter (reference checks)
+#   debug    build/debug/python with the debug interpreter (reference checks),
+#            in development mode with every warning turned into an error
 #   asan     build/asan/python under AddressSanitizer + UBSan
 #   all      the three in turn
 # Extra arguments are passed to pytest.
@@ -16,9 +17,11 @@ shift || true
 run() {
     local name="$1" py="$2" tree="$3"
     shift 3
+    local pyflags=()
+    [ "$name" = debug ] && pyflags=(-X dev -W error)
     echo "=== tests: $name ==="
     env PYTHONPATH="$ROOT/$tree/python" KORA_NATIVE_DIR="$ROOT/$tree/native" KORA_BUILD_VARIANT="$name" \
-        "$@" "$py" -m pytest -q -p no:cacheprovider "$ROOT/tests" "${EXTRA[@]}"
+        "$@" "$py" "${pyflags[@]}" -m pytest -q -p no:cacheprovider "$ROOT/tests" "${EXTRA[@]}"
 }
 
 EXTRA=("$@")
