@@ -319,6 +319,7 @@ int match_keyword(const FuncDef *def, PyObject *key, int from) {
         }
         return -1;
     }
+    if (!PyUnicode_Check(key)) return -1;  // not a str at all: refused by the caller
     for (int i = from; i < def->nparams; ++i) {
         int eq = PyObject_RichCompareBool(key, def->names[i], Py_EQ);
         if (eq < 0) return -2;
