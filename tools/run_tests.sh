@@ -25,7 +25,7 @@ run() {
 }
 
 EXTRA=("$@")
-asan_env=(LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
+asan_env=(PYTHONMALLOC=malloc LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
           ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 
 case "$variant" in
