@@ -584,32 +584,28 @@ PyObject *function_vectorcall_noargs(PyObject *callable, PyObject *const *args, 
 
 int parse_tuple_args(FuncDef *def, PyObject *args, PyObject *kwargs, ArgVal *out) {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    PyObject *slots[kMaxParams];
+    PyObject *const *stack = &PyTuple_GET_ITEM(args, 0);
+    Ref values, names;
     if (kwargs && PyDict_GET_SIZE(kwargs) != 0) {
-        // Rebuild the vectorcall layout: positional values then keyword values.
+        // The vectorcall layout: positional values, then keyword values, held
+        // while the names are matched (a str subclass key runs Python code).
         Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
-        std::vector<PyObject *> stack;
-        Ref names = Ref::steal(PyTuple_New(nkw));
-        if (!names) return -1;
-        if (!run_native([&] { stack.reserve(static_cast<std::size_t>(nargs + nkw)); })) return -1;
-        for (Py_ssize_t i = 0; i < nargs; ++i) stack.push_back(PyTuple_GET_ITEM(args, i));
+        values = Ref::steal(PyTuple_New(nargs + nkw));
+        names = Ref::steal(PyTuple_New(nkw));
+        if (!values || !names) return -1;
+        for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(values.get(), i, Py_NewRef(PyTuple_GET_ITEM(args, i)));
         Py_ssize_t pos = 0, k = 0;
         PyObject *key, *value;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) {
-            PyTuple_SET_ITEM(names.get(), k++, Py_NewRef(key));
-            stack.push_back(value);
+        while (k < nkw && PyDict_Next(kwargs, &pos, &key, &value)) {
+            PyTuple_SET_ITEM(names.get(), k, Py_NewRef(key));
+            PyTuple_SET_ITEM(values.get(), nargs + k, Py_NewRef(value));
+            ++k;
         }
-        if (collect_args(def, stack.data(), nargs, names.get(), slots) < 0) return -1;
-    } else {
-        if (collect_args(def, &PyTuple_GET_ITEM(args, 0), nargs, nullptr, slots) < 0) return -1;
+        stack = &PyTuple_GET_ITEM(values.get(), 0);
     }
-    for (int i = 0; i < def->nparams; ++i) {
-        if (def->params[i].kind != Kind::Object || def->params[i].check != Check::Any) {
-            alignas(std::max_align_t) unsigned char storage[kCustomStorage];
-            return convert_args(def, slots, out, storage);  // only plain objects are expected here
-        }
-        out[i].o = slots[i];
-    }
+    PyObject *slots[kMaxParams];
+    if (collect_args(def, stack, nargs, names.get(), slots) < 0 || check_args(def, slots) < 0) return -1;
+    for (int i = 0; i < def->nparams; ++i) out[i].o = slots[i];
     return 0;
 }
 

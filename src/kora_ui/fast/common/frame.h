@@ -336,7 +336,8 @@ int add_function(PyObject *dict, FuncDef *def, PyTypeObject *owner = nullptr);
 PyObject *make_function(FuncDef *def);
 
 // Parses an argument tuple and keyword dict (tp_init and similar slots)
-// against `def`, converting into `out`. The routine is not called.
+// against `def`, whose parameters must all be plain objects; `out` receives
+// them borrowed from `args` and `kwargs`. The routine is not called.
 int parse_tuple_args(FuncDef *def, PyObject *args, PyObject *kwargs, ArgVal *out);
 
 // Convenience for declaring parameter lists.
