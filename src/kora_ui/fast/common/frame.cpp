@@ -890,7 +890,14 @@ PyObject *make_function(FuncDef *def) {
     def->has_custom = false;
     for (int i = 0; i < def->nparams; ++i) {
         def->objects_only = def->objects_only && def->params[i].kind == Kind::Object;
-        def->has_custom = def->has_custom || def->params[i].kind == Kind::Custom;
+        if (def->params[i].kind == Kind::Custom) {
+            // One scratch area per call holds the converted value.
+            if (def->has_custom) {
+                PyErr_Format(PyExc_SystemError, "%s: more than one parameter with a custom conversion", def->name);
+                return nullptr;
+            }
+            def->has_custom = true;
+        }
     }
     auto *f = PyObject_GC_New(FunctionObject, g_function_type);
     if (!f) return nullptr;
