@@ -21,3 +21,19 @@ def rec(recorder):
     recorder.reset()
     kora_raylib.init_raylib_pointers(recorder.addresses())
     return recorder
+
+
+def slots(cache):
+    """A Cache's live slot list (None while detached), as pickling hands it out."""
+    reduced = cache.__reduce__()
+    return (reduced[2] if len(reduced) == 3 else reduced[1][2])[0]
+
+
+def fails(rec, exc, msg, fn, *args, **kwargs):
+    """fn raises exc (with exactly msg unless None) and raylib sees nothing."""
+    with pytest.raises(exc) as info:
+        fn(*args, **kwargs)
+    if msg is not None:
+        assert str(info.value) == msg
+    assert rec.calls() == []
+    return info

@@ -19,6 +19,7 @@ from kora_ui.fast.krrendertex.kr_render_tex import KrRenderTexture
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
+from conftest import fails, slots
 from recorder import f32
 
 call, cache_call = consumer.call, consumer.cache_call
@@ -34,10 +35,6 @@ NONE_SUB = "'NoneType' object is not subscriptable"
 class BadVector(KrVector2):
     x = property(lambda self: "left")
 
-
-def slots(cache):
-    reduced = cache.__reduce__()
-    return (reduced[2] if len(reduced) == 3 else reduced[1][2])[0]
 
 
 # The trailing dispatch flag is given as 0 or 1: it is ignored either way.
@@ -135,6 +132,24 @@ def test_unknown_uniform_is_minus_one_without_error_and_item_errors_surface(rec)
         call("set_krshader_value", SH, 0, (1.0, "y"), 1, 0)
 
 
+def raw(name, *argtypes):
+    """The export `name` called directly, without the consumer's argument checks."""
+    get = ctypes.PYFUNCTYPE(ctypes.c_void_p, ctypes.py_object, ctypes.c_char_p)(
+        ("PyCapsule_GetPointer", ctypes.pythonapi))
+    return ctypes.PYFUNCTYPE(None, *argtypes)(get(kr.__pyx_capi__[name], consumer.signatures[name].encode()))
+
+
+def test_none_for_peer_arguments_and_texture_references(rec):
+    fails(rec, TypeError, None, raw("kr_clear_background", ctypes.py_object), None)
+    draw = raw("c_draw_krtexture_krvec", *[ctypes.py_object] * 3, ctypes.c_int)
+    texture = NS(**vars(TEX))
+    fails(rec, AttributeError, None, draw, KrRenderTexture(NS(texture=texture)), None, KrRect(), 0)
+    before = sys.getrefcount(texture)
+    for _ in range(10):
+        draw(KrRenderTexture(NS(texture=texture)), KrVector2(1, 2), KrRect(9, 8, 7, 6), 2)
+    assert len(rec.calls()) == 10 and sys.getrefcount(texture) == before
+
+
 @pytest.mark.parametrize("name", sorted(kr.__pyx_capi__))
 def test_capsules_refuse_any_other_signature(name):
     signature = consumer.signatures[name]
@@ -201,22 +216,6 @@ def test_entries_do_what_the_methods_do():
         cache_call("c_get_or_exec", c, 5, lambda: 1 / 0)
     assert cache_call("c_clear_selected", c, [B], [A, B]) is None and slots(c)[2:4] == [None, "b"]
     assert cache_call("c_clear", c) is None and slots(c) == [None] * 32
-
-
-@pytest.mark.parametrize("entry", ENTRIES)
-@pytest.mark.parametrize("index", [-1, 32, 2**31 - 1, -2**31])
-def test_out_of_range_indices_raise_index_error(entry, index):
-    c = Cache()
-    c.set(A, "a")
-    before = list(slots(c))
-    with pytest.raises(IndexError):
-        cache_call(entry, c, index, *ENTRIES[entry])
-    assert slots(c) == before
-    short = ["x", None]
-    c.__setstate__((short,))
-    with pytest.raises(IndexError):
-        cache_call(entry, c, 2, *ENTRIES[entry])
-    assert short == ["x", None]
 
 
 @pytest.mark.parametrize("entry, args", [

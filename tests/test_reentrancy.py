@@ -14,6 +14,7 @@ from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
+from conftest import slots
 
 Cache, FONT = koracache.Cache, CacheType.FONT  # FONT is slot 3
 TEX = SimpleNamespace(id=7, width=16, height=8, mipmaps=1, format=7)
@@ -137,11 +138,6 @@ class SpoofKey:
         self.hook()
         return self.slot
 
-
-def slots(cache):
-    """The slot list object itself (None while detached)."""
-    reduced = cache.__reduce__()
-    return (reduced[2] if len(reduced) == 3 else reduced[1][2])[0]
 
 
 NEW = type("Payload", (), {})()
