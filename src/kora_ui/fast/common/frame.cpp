@@ -1080,6 +1080,12 @@ int module_exec_begin(PyObject *module, const ConstTableDesc &consts) {
     return 0;
 }
 
+int module_exec_end() {
+    Ref test = Ref::steal(PyDict_New());
+    if (!test || PyDict_SetItemString(g_mod.dict, "__test__", test.get()) < 0) return module_exec_fail();
+    return 0;
+}
+
 int module_exec_fail() {
     if (g_mod.dict && g_mod.consts_ready) add_traceback(g_mod.id->init_name, 0);
     Py_CLEAR(g_mod.module);

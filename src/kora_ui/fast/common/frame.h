@@ -66,6 +66,10 @@ PyObject *module_create(PyObject *spec, PyModuleDef *def);
 // failure (then call `module_exec_fail`).
 int module_exec_begin(PyObject *module, const ConstTableDesc &consts);
 
+// Last step of the exec step: sets `__test__` to an empty dict. Returns 0,
+// or the failure path's -1.
+int module_exec_end();
+
 // Failure path of the exec step; always returns -1 with an exception set.
 int module_exec_fail();
 

@@ -701,9 +701,7 @@ int module_exec(PyObject *module) {
     for (FuncDef *def : methods)
         if (add_function(CacheTypeObject.tp_dict, def, &CacheTypeObject) < 0) return module_exec_fail();
     if (add_function(g_mod.dict, &def_unpickle) < 0) return module_exec_fail();
-    Ref test = Ref::steal(PyDict_New());
-    if (!test || PyDict_SetItem(g_mod.dict, K(K___test__), test.get()) < 0) return module_exec_fail();
-    return 0;
+    return module_exec_end();
 }
 
 }  // namespace

@@ -1106,9 +1106,7 @@ int module_exec(PyObject *module) {
     };
     for (FuncDef *def : rest)
         if (add(*def) < 0) return module_exec_fail();
-    Ref test = Ref::steal(PyDict_New());
-    if (!test || PyDict_SetItem(g_mod.dict, K(K___test__), test.get()) < 0) return module_exec_fail();
-    return 0;
+    return module_exec_end();
 }
 
 }  // namespace
