@@ -137,6 +137,14 @@ void add_traceback(const char *funcname, int line) {
     add_traceback_in(funcname, line, g_mod.id ? g_mod.id->tb_file : "<unknown>");
 }
 
+namespace {
+
+const char *tb_file_of(const FuncDef *def) { return def->tb_file ? def->tb_file : g_mod.id->tb_file; }
+
+}  // namespace
+
+void add_function_traceback(const FuncDef *def) { add_traceback_in(def->fullname, def->line, tb_file_of(def)); }
+
 // ---------------------------------------------------------------------------
 // Native exception translation
 
@@ -480,15 +488,9 @@ int collect_args(const FuncDef *def, PyObject *const *args, Py_ssize_t nargs, Py
         raise_count(def, nargs);
         return -1;
     }
-    if (nargs + nkw == n) {
-        // Keywords naming the remaining parameters in order, by the interned
-        // names (what a call site written with keywords passes): no search.
-        Py_ssize_t k = 0;
-        while (k < nkw && PyTuple_GET_ITEM(kwnames, k) == def->names[nargs + k]) ++k;
-        if (k == nkw) {
-            for (Py_ssize_t i = 0; i < n; ++i) slots[i] = args[i];
-            return 0;
-        }
+    if (args_in_declaration_order(def, nargs, kwnames)) {  // no search needed
+        for (Py_ssize_t i = 0; i < n; ++i) slots[i] = args[i];
+        return 0;
     }
     for (int i = 0; i < n; ++i) slots[i] = i < nargs ? args[i] : nullptr;
     if (match_keywords(def, slots, nargs, args + nargs, kwnames) < 0) return -1;
@@ -560,27 +562,10 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, std::si
     }
     if (result) return result;
 fail:
-    add_traceback_in(def->fullname, def->line, def->tb_file ? def->tb_file : g_mod.id->tb_file);
+    add_function_traceback(def);
     return nullptr;
 }
 
-namespace {
-
-// Module functions without parameters: the common call passes nothing and
-// goes straight to the body; anything else takes the general path for its
-// messages.
-PyObject *function_vectorcall_noargs(PyObject *callable, PyObject *const *args, std::size_t nargsf,
-                                     PyObject *kwnames) {
-    auto *f = reinterpret_cast<FunctionObject *>(callable);
-    if (PyVectorcall_NARGS(nargsf) != 0 || (kwnames && PyTuple_GET_SIZE(kwnames) != 0)) [[unlikely]]
-        return function_vectorcall(callable, args, nargsf, kwnames);
-    FuncDef *def = f->def;
-    PyObject *result = def->impl(f->self, nullptr);
-    if (!result) add_traceback_in(def->fullname, def->line, def->tb_file ? def->tb_file : g_mod.id->tb_file);
-    return result;
-}
-
-}  // namespace
 
 int parse_tuple_args(FuncDef *def, PyObject *args, PyObject *kwargs, ArgVal *out) {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
@@ -839,7 +824,7 @@ int obtain_function_type() {
 
 // A code object carrying the parameter names, so introspection sees them.
 PyObject *make_code(const FuncDef *def, PyObject *name, PyObject *qualname) {
-    Ref code = Ref::steal(reinterpret_cast<PyObject *>(PyCode_NewEmpty(def->tb_file ? def->tb_file : g_mod.id->tb_file, def->name, def->line)));
+    Ref code = Ref::steal(reinterpret_cast<PyObject *>(PyCode_NewEmpty(tb_file_of(def), def->name, def->line)));
     if (!code) return nullptr;
     int extra = def->self_type ? 1 : 0;
     Ref varnames = Ref::steal(PyTuple_New(def->nparams + extra));
@@ -901,9 +886,7 @@ PyObject *make_function(FuncDef *def) {
     }
     auto *f = PyObject_GC_New(FunctionObject, g_function_type);
     if (!f) return nullptr;
-    f->vectorcall = def->vectorcall         ? def->vectorcall
-                    : def->noargs && !def->self_type ? function_vectorcall_noargs
-                                                      : function_vectorcall;
+    f->vectorcall = def->vectorcall ? def->vectorcall : function_vectorcall;
     f->def = def;
     f->self = Py_NewRef(g_mod.module);
     f->globals = Py_NewRef(g_mod.dict);

@@ -236,6 +236,18 @@ inline std::uint8_t color_channel(double d) noexcept {
 // Raises the "Expected %.42s, got %.200s" TypeError of a typed store.
 void raise_expected(const char *expected, PyObject *got);
 
+// The TypeError Python raises for subscripting None.
+inline void raise_not_subscriptable() {
+    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+}
+
+// The result of a wrapper around a routine that reports failure only by a
+// pending exception: None, or null when an exception is pending.
+inline PyObject *none_or_null() {
+    if (PyErr_Occurred()) return nullptr;
+    Py_RETURN_NONE;
+}
+
 // ---------------------------------------------------------------------------
 // Shared function type and the declarative argument parser
 
@@ -310,6 +322,21 @@ struct FuncDef {
 // The general entry of function objects: counts, matches, converts and tests
 // the arguments, runs the routine and adds the traceback entry on failure.
 PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames);
+
+// True when `nargs` positional arguments and the keywords `kwnames` (or null)
+// fill every parameter in declaration order, the keywords by the interned
+// names (what a call site written with keywords passes).
+inline bool args_in_declaration_order(const FuncDef *def, Py_ssize_t nargs, PyObject *kwnames) {
+    if (!kwnames) return nargs == def->nparams;
+    Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    if (nargs + nkw != def->nparams) return false;
+    for (Py_ssize_t k = 0; k < nkw; ++k)
+        if (PyTuple_GET_ITEM(kwnames, k) != def->names[nargs + k]) return false;
+    return true;
+}
+
+// Adds the traceback entry of the function `def` at its definition line.
+void add_function_traceback(const FuncDef *def);
 
 struct FunctionObject {
     PyObject_HEAD

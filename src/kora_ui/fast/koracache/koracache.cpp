@@ -32,8 +32,6 @@ CacheVTable g_vtable;
 
 CacheObject *as_cache(PyObject *o) { return reinterpret_cast<CacheObject *>(o); }
 
-void raise_not_subscriptable() { PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable"); }
-
 // The slot list, or null with TypeError while detached.
 inline PyObject *slots_of(CacheObject *self) {
     PyObject *arr = self->cache_arr;
@@ -364,11 +362,6 @@ PyTypeObject CacheTypeObject = [] {
 
 // ---------------------------------------------------------------------------
 // Methods
-
-PyObject *none_or_null() {
-    if (PyErr_Occurred()) return nullptr;
-    Py_RETURN_NONE;
-}
 
 template <std::size_t N>
 constexpr int count_of(const ParamDef (&)[N]) {

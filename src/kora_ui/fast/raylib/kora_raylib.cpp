@@ -74,8 +74,6 @@ void store_entry(Ptr *entry, std::size_t address) {
 
 #define ENTRY_READY(name) (_c_##name != nullptr || (raise_unset(#name), false))
 
-void raise_not_subscriptable() { PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable"); }
-
 void raise_index() { PyErr_SetString(PyExc_IndexError, "tuple index out of range"); }
 
 // ---------------------------------------------------------------------------
@@ -735,11 +733,6 @@ void destroy_array(void *storage) {
 // Python-visible functions. Each declares its parameters once; the shared
 // parser counts, matches, converts and type-tests them before the body runs.
 
-PyObject *none_or_null() {
-    if (PyErr_Occurred()) return nullptr;
-    Py_RETURN_NONE;
-}
-
 // A None KrShader passes the argument check but has no fields to read.
 bool refuse_none_shader(PyObject *shader) {
     if (shader != Py_None) return false;
@@ -1015,21 +1008,12 @@ FAST_NOARGS(end_shader_mode, EndShaderMode)
 // exact tuples: straight to the body. Anything else takes the general path,
 // with its messages and traceback.
 PyObject *fast_draw_texture_rec(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    bool in_order = false;
-    if (!kwnames) {
-        in_order = nargs == 4;
-    } else if (nargs + PyTuple_GET_SIZE(kwnames) == 4 && def_draw_texture_rec.names[0]) {
-        in_order = true;
-        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k)
-            in_order = in_order && PyTuple_GET_ITEM(kwnames, k) == def_draw_texture_rec.names[nargs + k];
-    }
-    if (in_order && PyTuple_CheckExact(args[1]) && PyTuple_CheckExact(args[2]) && PyTuple_CheckExact(args[3]))
-        [[likely]] {
+    if (args_in_declaration_order(&def_draw_texture_rec, PyVectorcall_NARGS(nargsf), kwnames) &&
+        PyTuple_CheckExact(args[1]) && PyTuple_CheckExact(args[2]) && PyTuple_CheckExact(args[3])) [[likely]] {
         draw_texture_rec(args[0], args[1], args[2], args[3], 1);
         if (!PyErr_Occurred()) [[likely]]
             Py_RETURN_NONE;
-        add_traceback_in(def_draw_texture_rec.fullname, def_draw_texture_rec.line, g_mod.id->tb_file);
+        add_function_traceback(&def_draw_texture_rec);
         return nullptr;
     }
     return function_vectorcall(callable, args, nargsf, kwnames);
