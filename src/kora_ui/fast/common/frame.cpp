@@ -1132,29 +1132,8 @@ int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t 
 }
 
 int check_builtin_type_size() {
-    Ref type = Ref::steal(PyObject_GetAttrString(g_mod.builtins, "type"));
-    if (!type) return -1;
-    if (!PyType_Check(type.get())) {
-        PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", "builtins", "type");
-        return -1;
-    }
-    auto *tp = reinterpret_cast<PyTypeObject *>(type.get());
-    const Py_ssize_t expected = static_cast<Py_ssize_t>(sizeof(PyHeapTypeObject));
-    Py_ssize_t got = tp->tp_itemsize ? tp->tp_basicsize + (tp->tp_itemsize > 8 ? tp->tp_itemsize : 8) : tp->tp_basicsize;
-    if (got < expected) {
-        PyErr_Format(PyExc_ValueError,
-                     "%.200s.%.200s size changed, may indicate binary incompatibility. Expected %zd from C header, "
-                     "got %zd from PyObject",
-                     "builtins", "type", expected, got);
-        return -1;
-    }
-    if (tp->tp_basicsize > expected &&
-        PyErr_WarnFormat(PyExc_RuntimeWarning, 0,
-                         "%.200s.%.200s size changed, may indicate binary incompatibility. Expected %zd from C header, "
-                         "got %zd from PyObject",
-                         "builtins", "type", expected, tp->tp_basicsize) < 0)
-        return -1;
-    return 0;
+    PyTypeObject *type = nullptr;
+    return import_peer_type("builtins", "type", static_cast<Py_ssize_t>(sizeof(PyHeapTypeObject)), &type, nullptr);
 }
 
 int publish_vtable(PyTypeObject *type, void *vtable) {
