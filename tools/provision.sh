@@ -9,40 +9,31 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 CACHE="${KORA_TOOLCHAIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kora_ui-toolchain}"
-STAMP_VERSION=4
-PREFIX="$CACHE/prefix"
-STAMP="$PREFIX/.complete-v$STAMP_VERSION"
+STAMP_VERSION=5
 
 die() { echo "provision: $*" >&2; exit 1; }
 
-PACKAGES=(
-  python3.15-minimal libpython3.15-minimal libpython3.15-stdlib python3.15
-  libpython3.15-dev python3.15-dbg libpython3.15-dbg
-  libc6 libssl3t64 libzstd1 libexpat1 libffi8 libsqlite3-0 zlib1g libbz2-1.0
-  liblzma5 libncursesw6 libtinfo6 libreadline8t64 libuuid1 libgcc-s1 libstdc++6
-  libmpdec4
-  python3-pytest python3-pluggy python3-iniconfig python3-packaging
-  python3-pygments python3-hypothesis python3-sortedcontainers python3-dateutil
-  python3-six python3-attr python3-cffi python3-cffi-backend python3-pycparser
-  libraylib600 libraylib-dev libglfw3
-  python3-pip python3-wheel python3-scikit-build-core python3-pathspec
-  python3-pyproject-metadata
-)
-HOST_PACKAGES=(patchelf xvfb xauth libgl1 libglx-mesa0 libgl1-mesa-dri libegl1
-  libx11-6 libxrandr2 libxinerama1 libxcursor1 libxi6 libxext6 libxrender1)
+# The sid packages, one list file per purpose under tools/sid-packages/ (core:
+# the interpreters, test libraries and raylib; others: tools of one job). The
+# prefix is keyed by a hash of the lists, so a changed list gets a fresh
+# prefix beside the old one instead of rewriting a prefix in use.
+mapfile -t PACKAGES < <(cat "$ROOT"/tools/sid-packages/*.txt | sed -e 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
+LIST_HASH=$( (echo "v$STAMP_VERSION"; printf '%s\n' "${PACKAGES[@]}") | sha256sum | cut -c1-12)
+PREFIX="$CACHE/prefix-$LIST_HASH"
+STAMP="$PREFIX/.complete"
+# Packages of the machine's own Debian release, installed with apt-get when
+# missing, one list file per purpose under tools/host-packages/.
+mapfile -t HOST_PACKAGES < <(cat "$ROOT"/tools/host-packages/*.txt | sed -e 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
 
 link_toolchain() {
   ln -sfn "$PREFIX" "$ROOT/.toolchain"
 }
 
 host_tools_present() {
-  command -v patchelf >/dev/null && command -v Xvfb >/dev/null \
-    && command -v xauth >/dev/null \
-    && ldconfig -p | grep -q 'libGL.so.1 ' \
-    && ldconfig -p | grep -q 'libXrandr.so.2 ' \
-    && ldconfig -p | grep -q 'libXcursor.so.1 ' \
-    && ldconfig -p | grep -q 'libXi.so.6 ' \
-    && ldconfig -p | grep -q 'libXinerama.so.1 '
+  local pkg
+  for pkg in "${HOST_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || return 1
+  done
 }
 
 install_host_tools() {
