@@ -123,8 +123,7 @@ PyObject *cache_get(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
 }
 
 struct SlotCache {
-    PyObject_HEAD
-    PyObject *arr;
+    PyObject_HEAD PyObject *arr;
 };
 
 PyObject *slot_cache_new(PyTypeObject *type, PyObject *, PyObject *) {
@@ -143,7 +142,9 @@ void slot_cache_dealloc(PyObject *self) {
     Py_TYPE(self)->tp_free(self);
 }
 
-PyObject *slot_cache_get(PyObject *self, PyObject *member) { return slot_read(reinterpret_cast<SlotCache *>(self)->arr, member); }
+PyObject *slot_cache_get(PyObject *self, PyObject *member) {
+    return slot_read(reinterpret_cast<SlotCache *>(self)->arr, member);
+}
 
 PyObject *slot_cache_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
     if (!arity(nargs, 2, 2, "set")) return nullptr;
@@ -254,8 +255,8 @@ PyObject *capi_loop(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     // The shader setters: a[0] is a KrShader, a[1] the location.
     auto *shader = nargs > 3 ? reinterpret_cast<kr::KrShaderObject *>(a[0]) : nullptr;
     int loc = 0;
-#define LOC                                                                \
-    NEED(3);                                                               \
+#define LOC  \
+    NEED(3); \
     if ((loc = PyLong_AsInt(a[1])) == -1 && PyErr_Occurred()) return nullptr
     if (!std::strcmp(name, "set_krshader_value_float")) {
         LOC;
@@ -362,7 +363,8 @@ int exec_module(PyObject *m) {
 }
 
 PyModuleDef_Slot slots[] = {{Py_mod_exec, reinterpret_cast<void *>(exec_module)}, {0, nullptr}};
-PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "kr_bench_baseline", nullptr, 0, methods, slots, nullptr, nullptr, nullptr};
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "kr_bench_baseline", nullptr, 0, methods, slots, nullptr, nullptr, nullptr};
 
 }  // namespace
 

@@ -36,7 +36,7 @@ bool import_routine(PyObject *capi, const char *name, const char *signature, F &
         return false;
     }
     void *address = PyCapsule_GetPointer(capsule, signature);  // ValueError on another signature
-    Py_DECREF(capsule);  // the module keeps the capsule alive
+    Py_DECREF(capsule);                                        // the module keeps the capsule alive
     if (!address) return false;
     out = reinterpret_cast<F>(address);
     return true;
@@ -107,8 +107,8 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "sibling_module", nullptr, -1, methods,
-                          nullptr, nullptr, nullptr, nullptr};
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "sibling_module", nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 

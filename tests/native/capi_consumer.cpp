@@ -37,21 +37,38 @@ using kora::koracache::CacheVTable;
 KORA_RAYLIB_CAPI(KORA_DECLARE)
 #undef KORA_DECLARE
 
-#define KORA_CACHE_ENTRIES(X) \
-    X(c_clear, c_clear) X(c_clear_selected, c_clear_selected) X(c_get, c_get) X(c_set, c_set) \
-    X(c_get_or_set_val, c_get_or_set_val) X(c_get_or_exec, c_get_or_exec) X(new, new_)
+#define KORA_CACHE_ENTRIES(X)                                                                                   \
+    X(c_clear, c_clear)                                                                                         \
+    X(c_clear_selected, c_clear_selected) X(c_get, c_get) X(c_set, c_set) X(c_get_or_set_val, c_get_or_set_val) \
+        X(c_get_or_exec, c_get_or_exec) X(new, new_)
 
 // Owned for the life of the process, like any sibling module's imports.
 PyObject *g_capi = nullptr;
 const CacheVTable *g_cache_vtab = nullptr;
 PyTypeObject *g_types[5] = {};  // indexed by Peer<T>::index
 
-template <class T> struct Peer;
-template <> struct Peer<rl::KrShaderObject> { static constexpr int index = 0; };
-template <> struct Peer<rl::KrVector2Object> { static constexpr int index = 1; };
-template <> struct Peer<rl::KrRectObject> { static constexpr int index = 2; };
-template <> struct Peer<rl::KrRenderTextureObject> { static constexpr int index = 3; };
-template <> struct Peer<CacheObject> { static constexpr int index = 4; };
+template <class T>
+struct Peer;
+template <>
+struct Peer<rl::KrShaderObject> {
+    static constexpr int index = 0;
+};
+template <>
+struct Peer<rl::KrVector2Object> {
+    static constexpr int index = 1;
+};
+template <>
+struct Peer<rl::KrRectObject> {
+    static constexpr int index = 2;
+};
+template <>
+struct Peer<rl::KrRenderTextureObject> {
+    static constexpr int index = 3;
+};
+template <>
+struct Peer<CacheObject> {
+    static constexpr int index = 4;
+};
 
 // Python argument -> C parameter; false with an exception set.
 bool convert(PyObject *o, PyObject *&out) {
@@ -120,9 +137,8 @@ PyObject *invoke(R (*f)(A...), PyObject *const *args, Py_ssize_t nargs) {
     if (nargs != static_cast<Py_ssize_t>(sizeof...(A)))
         return PyErr_Format(PyExc_TypeError, "expected %zu arguments, got %zd", sizeof...(A), nargs);
     std::tuple<std::remove_cvref_t<A>...> c{};
-    bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) {
-        return (convert(args[I], std::get<I>(c)) && ...);
-    }(std::index_sequence_for<A...>{});
+    bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) { return (convert(args[I], std::get<I>(c)) && ...); }
+    (std::index_sequence_for<A...>{});
     if (!ok) return nullptr;
     if constexpr (std::is_void_v<R>) {
         std::apply(f, c);
@@ -150,7 +166,7 @@ PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     if (!name) return nullptr;
     try {
 #define KORA_DISPATCH(r) \
-        if (std::strcmp(name, #r) == 0) return invoke(p_##r, args + 1, nargs - 1);
+    if (std::strcmp(name, #r) == 0) return invoke(p_##r, args + 1, nargs - 1);
         KORA_RAYLIB_CAPI(KORA_DISPATCH)
 #undef KORA_DISPATCH
     } catch (const std::bad_alloc &) {
@@ -255,8 +271,7 @@ int exec_module(PyObject *module) {
 
 PyMethodDef methods[] = {
     {"call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call)), METH_FASTCALL, nullptr},
-    {"cache_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(cache_call)), METH_FASTCALL,
-     nullptr},
+    {"cache_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(cache_call)), METH_FASTCALL, nullptr},
     {"capsule_pointer", capsule_pointer, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -267,8 +282,8 @@ PyModuleDef_Slot slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "kora_capi_consumer", nullptr, 0, methods, slots,
-                          nullptr, nullptr, nullptr};
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "kora_capi_consumer", nullptr, 0, methods, slots, nullptr, nullptr, nullptr};
 
 }  // namespace
 

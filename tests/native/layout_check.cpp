@@ -11,13 +11,13 @@
 
 namespace {
 
-#define KORA_SAME_RECORD(T)                                                        \
-    static_assert(sizeof(::T) == sizeof(kora::rl::T), #T ": size differs");        \
-    static_assert(alignof(::T) == alignof(kora::rl::T), #T ": alignment differs"); \
+#define KORA_SAME_RECORD(T)                                                                            \
+    static_assert(sizeof(::T) == sizeof(kora::rl::T), #T ": size differs");                            \
+    static_assert(alignof(::T) == alignof(kora::rl::T), #T ": alignment differs");                     \
     static_assert(std::is_standard_layout_v<kora::rl::T> && std::is_trivially_copyable_v<kora::rl::T>, \
                   #T ": not a plain record")
 
-#define KORA_SAME_FIELD(T, f)                                                                   \
+#define KORA_SAME_FIELD(T, f)                                                                  \
     static_assert(offsetof(::T, f) == offsetof(kora::rl::T, f), #T "." #f ": offset differs"); \
     static_assert(sizeof(::T::f) == sizeof(kora::rl::T::f), #T "." #f ": size differs")
 

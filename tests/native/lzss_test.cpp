@@ -16,12 +16,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 int g_failures = 0;
 
-#define CHECK(cond)                                                         \
-    do {                                                                    \
-        if (!(cond)) {                                                      \
+#define CHECK(cond)                                                              \
+    do {                                                                         \
+        if (!(cond)) {                                                           \
             std::printf("%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++g_failures;                                                   \
-        }                                                                   \
+            ++g_failures;                                                        \
+        }                                                                        \
     } while (0)
 
 // Expands `in` into exactly `out_len` bytes; the result is empty on failure.
@@ -42,7 +42,7 @@ Bytes str(const std::string &s) { return Bytes(s.begin(), s.end()); }
 // Builds a block item by item, writing a control byte before each group of
 // eight.
 class Block {
-public:
+  public:
     Block &literal(std::uint8_t b) {
         item(true);
         bytes_.push_back(b);
@@ -59,7 +59,7 @@ public:
     }
     const Bytes &bytes() const { return bytes_; }
 
-private:
+  private:
     void item(bool literal) {
         if (count_ % 8 == 0) {
             control_ = bytes_.size();

@@ -74,15 +74,11 @@ struct Line {
         text += s;
         return *this;
     }
-    Line &texture(const Texture2D &t) {
-        return group().u(t.id).i(t.width).i(t.height).i(t.mipmaps).i(t.format);
-    }
+    Line &texture(const Texture2D &t) { return group().u(t.id).i(t.width).i(t.height).i(t.mipmaps).i(t.format); }
     Line &rect(const Rectangle &r) { return group().f(r.x).f(r.y).f(r.width).f(r.height); }
     Line &vec2(const Vector2 &v) { return group().f(v.x).f(v.y); }
     Line &color(const Color &c) { return group().u(c.r).u(c.g).u(c.b).u(c.a); }
-    Line &shader(const Shader &s) {
-        return group().u(s.id).u(reinterpret_cast<std::uintptr_t>(s.locs));
-    }
+    Line &shader(const Shader &s) { return group().u(s.id).u(reinterpret_cast<std::uintptr_t>(s.locs)); }
     void commit() { g_log.push_back(std::move(text)); }
 };
 

@@ -320,9 +320,9 @@ int match_keyword(const FuncDef *def, PyObject *key, int from) {
         int kind = PyUnicode_KIND(key);
         for (int i = from; i < def->nparams; ++i) {
             PyObject *name = def->names[i];
-            if (PyObject_Hash(name) != h || PyUnicode_GET_LENGTH(name) != len || PyUnicode_KIND(name) != kind)
-                continue;
-            if (std::memcmp(PyUnicode_DATA(name), PyUnicode_DATA(key), static_cast<std::size_t>(len) * static_cast<std::size_t>(kind)) == 0)
+            if (PyObject_Hash(name) != h || PyUnicode_GET_LENGTH(name) != len || PyUnicode_KIND(name) != kind) continue;
+            if (std::memcmp(PyUnicode_DATA(name), PyUnicode_DATA(key),
+                            static_cast<std::size_t>(len) * static_cast<std::size_t>(kind)) == 0)
                 return i;
         }
         return -1;
@@ -337,8 +337,7 @@ int match_keyword(const FuncDef *def, PyObject *key, int from) {
 }
 
 // Matches keyword arguments into `slots` (parameters from `npos` on).
-int match_keywords(const FuncDef *def, PyObject **slots, Py_ssize_t npos, PyObject *const *values,
-                   PyObject *kwnames) {
+int match_keywords(const FuncDef *def, PyObject **slots, Py_ssize_t npos, PyObject *const *values, PyObject *kwnames) {
     Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         PyObject *key = PyTuple_GET_ITEM(kwnames, k);
@@ -390,22 +389,22 @@ int check_args(const FuncDef *def, PyObject *const *raw) {
         const ParamDef &p = def->params[i];
         PyObject *o = raw[i];
         switch (p.check) {
-        case Check::Any:
-            continue;
-        case Check::NotNone:
-            if (o != Py_None) continue;
-            PyErr_Format(PyExc_TypeError, "Argument '%.200s' must not be None", p.name);
-            break;
-        case Check::Exact:
-            if (o == Py_None || Py_IS_TYPE(o, *p.type)) continue;
-            PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                         p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
-            break;
-        case Check::Subtype:
-            if (o == Py_None || PyObject_TypeCheck(o, *p.type)) continue;
-            PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                         p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
-            break;
+            case Check::Any:
+                continue;
+            case Check::NotNone:
+                if (o != Py_None) continue;
+                PyErr_Format(PyExc_TypeError, "Argument '%.200s' must not be None", p.name);
+                break;
+            case Check::Exact:
+                if (o == Py_None || Py_IS_TYPE(o, *p.type)) continue;
+                PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                             p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
+                break;
+            case Check::Subtype:
+                if (o == Py_None || PyObject_TypeCheck(o, *p.type)) continue;
+                PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                             p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
+                break;
         }
         return -1;
     }
@@ -419,44 +418,44 @@ int convert_args(const FuncDef *def, PyObject *const *raw, ArgVal *vals, void *c
         const ParamDef &p = def->params[i];
         PyObject *o = raw[i];
         switch (p.kind) {
-        case Kind::Object:
-            vals[i].o = o;
-            break;
-        case Kind::Int:
-            if (to_int(o, &vals[i].i) < 0) goto fail;
-            break;
-        case Kind::UInt:
-            if (to_uint(o, &vals[i].u) < 0) goto fail;
-            break;
-        case Kind::SizeT:
-            if (to_size_t(o, &vals[i].z) < 0) goto fail;
-            break;
-        case Kind::Long:
-            if (to_long(o, &vals[i].l) < 0) goto fail;
-            break;
-        case Kind::Float: {
-            double d = to_double(o);
-            if (d == -1.0 && PyErr_Occurred()) goto fail;
-            vals[i].f = narrow(d);
-            break;
-        }
-        case Kind::Double: {
-            double d = to_double(o);
-            if (d == -1.0 && PyErr_Occurred()) goto fail;
-            vals[i].d = d;
-            break;
-        }
-        case Kind::Bool: {
-            int b = to_bool(o);
-            if (b < 0) goto fail;
-            vals[i].b = b != 0;
-            break;
-        }
-        case Kind::Custom:
-            vals[i].p = nullptr;
-            if (p.convert(o, custom_storage) < 0) goto fail;
-            vals[i].p = custom_storage;
-            break;
+            case Kind::Object:
+                vals[i].o = o;
+                break;
+            case Kind::Int:
+                if (to_int(o, &vals[i].i) < 0) goto fail;
+                break;
+            case Kind::UInt:
+                if (to_uint(o, &vals[i].u) < 0) goto fail;
+                break;
+            case Kind::SizeT:
+                if (to_size_t(o, &vals[i].z) < 0) goto fail;
+                break;
+            case Kind::Long:
+                if (to_long(o, &vals[i].l) < 0) goto fail;
+                break;
+            case Kind::Float: {
+                double d = to_double(o);
+                if (d == -1.0 && PyErr_Occurred()) goto fail;
+                vals[i].f = narrow(d);
+                break;
+            }
+            case Kind::Double: {
+                double d = to_double(o);
+                if (d == -1.0 && PyErr_Occurred()) goto fail;
+                vals[i].d = d;
+                break;
+            }
+            case Kind::Bool: {
+                int b = to_bool(o);
+                if (b < 0) goto fail;
+                vals[i].b = b != 0;
+                break;
+            }
+            case Kind::Custom:
+                vals[i].p = nullptr;
+                if (p.convert(o, custom_storage) < 0) goto fail;
+                vals[i].p = custom_storage;
+                break;
         }
         continue;
     fail:
@@ -471,8 +470,7 @@ int convert_args(const FuncDef *def, PyObject *const *raw, ArgVal *vals, void *c
 }
 
 // Steps 1 to 3: fills `slots` with one object per parameter.
-int collect_args(const FuncDef *def, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                 PyObject **slots) {
+int collect_args(const FuncDef *def, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **slots) {
     const int n = def->nparams;
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     if (nkw == 0) {
@@ -565,7 +563,6 @@ fail:
     add_function_traceback(def);
     return nullptr;
 }
-
 
 int parse_tuple_args(FuncDef *def, PyObject *args, PyObject *kwargs, ArgVal *out) {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
@@ -665,9 +662,7 @@ PyObject *get_name(PyObject *self, void *) { return Py_NewRef(reinterpret_cast<F
 int set_name(PyObject *self, PyObject *v, void *) {
     return set_str_attr(&reinterpret_cast<FunctionObject *>(self)->name, v, "__name__");
 }
-PyObject *get_qualname(PyObject *self, void *) {
-    return Py_NewRef(reinterpret_cast<FunctionObject *>(self)->qualname);
-}
+PyObject *get_qualname(PyObject *self, void *) { return Py_NewRef(reinterpret_cast<FunctionObject *>(self)->qualname); }
 int set_qualname(PyObject *self, PyObject *v, void *) {
     return set_str_attr(&reinterpret_cast<FunctionObject *>(self)->qualname, v, "__qualname__");
 }
@@ -770,8 +765,8 @@ PyTypeObject g_function_type_object = [] {
     t.tp_call = PyVectorcall_Call;
     t.tp_getattro = PyObject_GenericGetAttr;
     t.tp_setattro = PyObject_GenericSetAttr;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
-                 Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_IMMUTABLETYPE;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR |
+                 Py_TPFLAGS_IMMUTABLETYPE;
     t.tp_traverse = function_traverse;
     t.tp_clear = function_clear;
     t.tp_weaklistoffset = offsetof(FunctionObject, weakreflist);
@@ -985,8 +980,9 @@ int check_python_version(int major, int minor) {
     int rt_minor = static_cast<int>((Py_Version >> 16) & 0xFF);
     if (rt_major == major && rt_minor == minor) return 0;
     char message[200];
-    std::snprintf(message, sizeof message, "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                  major, minor, g_mod.id->full_name, "does not match", rt_major, rt_minor);
+    std::snprintf(message, sizeof message,
+                  "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d", major, minor,
+                  g_mod.id->full_name, "does not match", rt_major, rt_minor);
     return PyErr_WarnEx(PyExc_RuntimeWarning, message, 1);
 }
 
@@ -1039,7 +1035,8 @@ int module_exec_begin(PyObject *module, const ConstTableDesc &consts) {
     if (check_python_version(KORA_COMPILED_PY_MAJOR, KORA_COMPILED_PY_MINOR) < 0) return -1;
     if (!g_mod.consts_ready) {
         const int total = consts.n_str + consts.n_bytes;
-        auto **table = static_cast<PyObject **>(PyMem_Calloc(static_cast<std::size_t>(total ? total : 1), sizeof(PyObject *)));
+        auto **table =
+            static_cast<PyObject **>(PyMem_Calloc(static_cast<std::size_t>(total ? total : 1), sizeof(PyObject *)));
         if (!table) {
             PyErr_NoMemory();
             return -1;
@@ -1077,8 +1074,8 @@ int module_exec_fail() {
     return -1;
 }
 
-int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t expected_size,
-                     PyTypeObject **type_out, void **vtable_out) {
+int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t expected_size, PyTypeObject **type_out,
+                     void **vtable_out) {
     Ref module = Ref::steal(PyImport_ImportModule(module_name));
     if (!module) return -1;
     Ref type = Ref::steal(PyObject_GetAttrString(module.get(), type_name));

@@ -84,8 +84,8 @@ int expand_constants(const ConstTableDesc &desc, PyObject **out);
 // Imports `module_name`.`type_name`, checks its instance size against
 // `expected_size` and takes its C-level method table. Both results live for
 // the process.
-int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t expected_size,
-                     PyTypeObject **type_out, void **vtable_out);
+int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t expected_size, PyTypeObject **type_out,
+                     void **vtable_out);
 
 // Checks the builtin `type` against the size this module was compiled with.
 int check_builtin_type_size();
@@ -237,9 +237,7 @@ inline std::uint8_t color_channel(double d) noexcept {
 void raise_expected(const char *expected, PyObject *got);
 
 // The TypeError Python raises for subscripting None.
-inline void raise_not_subscriptable() {
-    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
-}
+inline void raise_not_subscriptable() { PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable"); }
 
 // The result of a wrapper around a routine that reports failure only by a
 // pending exception: None, or null when an exception is pending.
@@ -290,7 +288,7 @@ struct ParamDef {
     PyTypeObject **type = nullptr;  // for Exact and Subtype: where the type lives
     CustomConvert convert = nullptr;
     CustomDestroy destroy = nullptr;
-    bool default_none = false;      // an optional parameter whose default is None
+    bool default_none = false;  // an optional parameter whose default is None
 };
 
 // The routine behind a function object. `self` is the module for module
@@ -339,8 +337,7 @@ inline bool args_in_declaration_order(const FuncDef *def, Py_ssize_t nargs, PyOb
 void add_function_traceback(const FuncDef *def);
 
 struct FunctionObject {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     FuncDef *def;
     PyObject *self;  // the module (for module functions)
     PyObject *globals;

@@ -20,8 +20,7 @@ namespace kora {
 
 // Returns true when `in` expands to exactly `out_len` bytes using all of `in`.
 // Never reads or writes outside the two buffers.
-inline bool lzss_expand(const std::uint8_t *in, std::size_t in_len, std::uint8_t *out,
-                        std::size_t out_len) noexcept {
+inline bool lzss_expand(const std::uint8_t *in, std::size_t in_len, std::uint8_t *out, std::size_t out_len) noexcept {
     std::size_t ip = 0, op = 0;
     while (op < out_len) {
         if (ip >= in_len) return false;

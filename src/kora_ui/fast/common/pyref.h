@@ -11,7 +11,7 @@
 namespace kora {
 
 class Ref {
-public:
+  public:
     Ref() noexcept = default;
     Ref(const Ref &) = delete;
     Ref &operator=(const Ref &) = delete;
@@ -42,7 +42,7 @@ public:
         Py_XDECREF(old);
     }
 
-private:
+  private:
     explicit Ref(PyObject *p) noexcept : p_(p) {}
     PyObject *p_ = nullptr;
 };

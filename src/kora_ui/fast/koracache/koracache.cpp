@@ -50,7 +50,8 @@ inline PyObject *slots_of(CacheObject *self) {
 }
 
 inline bool index_ok(PyObject *arr, int idx) {
-    if (idx >= 0 && idx < PyList_GET_SIZE(arr)) [[likely]] return true;
+    if (idx >= 0 && idx < PyList_GET_SIZE(arr)) [[likely]]
+        return true;
     return raise_index(idx);
 }
 
@@ -340,8 +341,8 @@ PyObject *member_attr(PyObject *self, PyObject *name) {
 }
 
 PyMappingMethods cache_as_mapping = {nullptr, getitem, nullptr};
-PySequenceMethods cache_as_sequence = {nullptr, nullptr, nullptr, sq_getitem, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr, nullptr};
+PySequenceMethods cache_as_sequence = {nullptr, nullptr, nullptr, sq_getitem, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr,    nullptr};
 
 PyTypeObject CacheTypeObject = [] {
     PyTypeObject t{};
@@ -369,12 +370,13 @@ constexpr int count_of(const ParamDef (&)[N]) {
 }
 
 // A method of Cache: its parameters (after the instance) and its body.
-#define METHOD(pyname, params, ...)                                                                          \
-    FuncDef def_##pyname = {#pyname,  "Cache." #pyname, FULLNAME("Cache." #pyname), params, count_of(params), \
-                            __VA_ARGS__, __LINE__,       &g_cache_type};
-#define METHOD0(pyname, ...)                                                                                     \
-    FuncDef def_##pyname = {#pyname, "Cache." #pyname, FULLNAME("Cache." #pyname), nullptr, 0, __VA_ARGS__, __LINE__, \
-                            &g_cache_type};
+#define METHOD(pyname, params, ...)                                                 \
+    FuncDef def_##pyname = {#pyname,  "Cache." #pyname, FULLNAME("Cache." #pyname), \
+                            params,   count_of(params), __VA_ARGS__,                \
+                            __LINE__, &g_cache_type};
+#define METHOD0(pyname, ...)                                                                                 \
+    FuncDef def_##pyname = {#pyname,  "Cache." #pyname, FULLNAME("Cache." #pyname), nullptr, 0, __VA_ARGS__, \
+                            __LINE__, &g_cache_type};
 
 METHOD0(clear, [](PyObject *self, ArgVal *) {
     c_clear(as_cache(self));
@@ -499,7 +501,11 @@ PyObject *unpickle_set_state(CacheObject *self, PyObject *state) {
     Py_RETURN_NONE;
 }
 
-FuncDef def___reduce__ = {"__reduce__", "Cache.__reduce__", FULLNAME("Cache.__reduce__"), nullptr, 0,
+FuncDef def___reduce__ = {"__reduce__",
+                          "Cache.__reduce__",
+                          FULLNAME("Cache.__reduce__"),
+                          nullptr,
+                          0,
                           [](PyObject *self, ArgVal *) -> PyObject * {
                               PyObject *arr = as_cache(self)->cache_arr;
                               Ref state = Ref::steal(PyTuple_Pack(1, arr));
@@ -527,10 +533,17 @@ FuncDef def___reduce__ = {"__reduce__", "Cache.__reduce__", FULLNAME("Cache.__re
                                                        state.get());
                               return Py_BuildValue("(O(OOO))", unpickle.get(), cls, g_checksum, state.get());
                           },
-                          __LINE__, &g_cache_type, false, kTreeFragment};
+                          __LINE__,
+                          &g_cache_type,
+                          false,
+                          kTreeFragment};
 
 const ParamDef p_setstate[] = {obj("__pyx_state")};
-FuncDef def___setstate__ = {"__setstate__", "Cache.__setstate__", FULLNAME("Cache.__setstate__"), p_setstate, count_of(p_setstate),
+FuncDef def___setstate__ = {"__setstate__",
+                            "Cache.__setstate__",
+                            FULLNAME("Cache.__setstate__"),
+                            p_setstate,
+                            count_of(p_setstate),
                             [](PyObject *self, ArgVal *a) -> PyObject * {
                                 PyObject *state = a[0].o;
                                 if (state == Py_None) {
@@ -545,45 +558,54 @@ FuncDef def___setstate__ = {"__setstate__", "Cache.__setstate__", FULLNAME("Cach
                                 }
                                 return unpickle_set_state(as_cache(self), state);
                             },
-                            __LINE__, &g_cache_type, false, kTreeFragment};
+                            __LINE__,
+                            &g_cache_type,
+                            false,
+                            kTreeFragment};
 
 const ParamDef p_unpickle[] = {obj("__pyx_type"), c_long("__pyx_checksum"), exact("__pyx_state", &g_tuple_type)};
-FuncDef def_unpickle = {"__pyx_unpickle_Cache", "__pyx_unpickle_Cache", FULLNAME("__pyx_unpickle_Cache"),
-                        p_unpickle, count_of(p_unpickle),
-                        [](PyObject *, ArgVal *a) -> PyObject * {
-                            long checksum = a[1].l;
-                            bool accepted = false;
-                            for (long c : kAcceptedChecksums) accepted = accepted || c == checksum;
-                            if (!accepted) {
-                                Ref pickle = Ref::steal(PyImport_Import(K(K_pickle)));
-                                if (!pickle) return nullptr;
-                                Ref error = Ref::steal(PyObject_GetAttr(pickle.get(), K(K_PickleError)));
-                                if (!error) return nullptr;
-                                Ref args = Ref::steal(Py_BuildValue("(l)", checksum));
-                                if (!args) return nullptr;
-                                Ref message = Ref::steal(PyUnicode_Format(K(K_msg_checksums), args.get()));
-                                if (!message) return nullptr;
-                                PyErr_SetObject(error.get(), message.get());
-                                return nullptr;
-                            }
-                            Ref make = Ref::steal(
-                                PyObject_GetAttr(reinterpret_cast<PyObject *>(&CacheTypeObject), K(K___new__)));
-                            if (!make) return nullptr;
-                            Ref instance = Ref::steal(PyObject_CallOneArg(make.get(), a[0].o));
-                            if (!instance) return nullptr;
-                            if (a[2].o != Py_None) {
-                                // The class given may be anything __new__ accepted; only
-                                // Cache instances have a slot list to restore.
-                                if (!PyObject_TypeCheck(instance.get(), &CacheTypeObject)) {
-                                    raise_expected("Cache", instance.get());
-                                    return nullptr;
-                                }
-                                Ref r = Ref::steal(unpickle_set_state(as_cache(instance.get()), a[2].o));
-                                if (!r) return nullptr;
-                            }
-                            return instance.release();
-                        },
-                        __LINE__, nullptr, false, kTreeFragment};
+FuncDef def_unpickle = {
+    "__pyx_unpickle_Cache",
+    "__pyx_unpickle_Cache",
+    FULLNAME("__pyx_unpickle_Cache"),
+    p_unpickle,
+    count_of(p_unpickle),
+    [](PyObject *, ArgVal *a) -> PyObject * {
+        long checksum = a[1].l;
+        bool accepted = false;
+        for (long c : kAcceptedChecksums) accepted = accepted || c == checksum;
+        if (!accepted) {
+            Ref pickle = Ref::steal(PyImport_Import(K(K_pickle)));
+            if (!pickle) return nullptr;
+            Ref error = Ref::steal(PyObject_GetAttr(pickle.get(), K(K_PickleError)));
+            if (!error) return nullptr;
+            Ref args = Ref::steal(Py_BuildValue("(l)", checksum));
+            if (!args) return nullptr;
+            Ref message = Ref::steal(PyUnicode_Format(K(K_msg_checksums), args.get()));
+            if (!message) return nullptr;
+            PyErr_SetObject(error.get(), message.get());
+            return nullptr;
+        }
+        Ref make = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject *>(&CacheTypeObject), K(K___new__)));
+        if (!make) return nullptr;
+        Ref instance = Ref::steal(PyObject_CallOneArg(make.get(), a[0].o));
+        if (!instance) return nullptr;
+        if (a[2].o != Py_None) {
+            // The class given may be anything __new__ accepted; only
+            // Cache instances have a slot list to restore.
+            if (!PyObject_TypeCheck(instance.get(), &CacheTypeObject)) {
+                raise_expected("Cache", instance.get());
+                return nullptr;
+            }
+            Ref r = Ref::steal(unpickle_set_state(as_cache(instance.get()), a[2].o));
+            if (!r) return nullptr;
+        }
+        return instance.release();
+    },
+    __LINE__,
+    nullptr,
+    false,
+    kTreeFragment};
 
 #undef METHOD
 #undef METHOD0
@@ -591,7 +613,7 @@ FuncDef def_unpickle = {"__pyx_unpickle_Cache", "__pyx_unpickle_Cache", FULLNAME
 // ---------------------------------------------------------------------------
 // Module loading
 
-const ConstTableDesc kConsts = {kCompressed, kCompressedLen, kExpandedLen, kLengths,
+const ConstTableDesc kConsts = {kCompressed, kCompressedLen,   kExpandedLen, kLengths,
                                 kStrCount,   kUninternedCount, kBytesCount};
 
 // CacheType from kora_ui.core.enums: taken from an already imported module
@@ -610,7 +632,8 @@ int import_cache_type() {
     if (!value) {
         Ref fromlist = Ref::steal(PyTuple_Pack(1, K(K_CacheType)));
         if (!fromlist) return -1;
-        module = Ref::steal(PyImport_ImportModuleLevelObject(K(K_enums_module), g_mod.dict, nullptr, fromlist.get(), 0));
+        module =
+            Ref::steal(PyImport_ImportModuleLevelObject(K(K_enums_module), g_mod.dict, nullptr, fromlist.get(), 0));
         if (!module) return -1;
         PyObject *v = nullptr;
         if (PyObject_GetOptionalAttr(module.get(), K(K_CacheType), &v) < 0) {
@@ -640,8 +663,8 @@ getattrofunc interpreter_getattr_hook() {
     if (!ns) return nullptr;
     if (PyDict_SetItemString(ns.get(), "__getattr__", reinterpret_cast<PyObject *>(&PyBaseObject_Type)) < 0)
         return nullptr;
-    Ref cls = Ref::steal(PyObject_CallFunction(reinterpret_cast<PyObject *>(&PyType_Type), "s()O", "_getattr_probe",
-                                               ns.get()));
+    Ref cls = Ref::steal(
+        PyObject_CallFunction(reinterpret_cast<PyObject *>(&PyType_Type), "s()O", "_getattr_probe", ns.get()));
     if (!cls) return nullptr;
     getattrofunc hook = reinterpret_cast<PyTypeObject *>(cls.get())->tp_getattro;
     if (!hook || hook == PyObject_GenericGetAttr) {
@@ -688,9 +711,9 @@ int module_exec(PyObject *module) {
     if (!g_checksum && !(g_checksum = PyLong_FromLong(kChecksum))) return module_exec_fail();
     if (!g_enum_value && load_enum_value() < 0) return module_exec_fail();
     if (ready_cache_type() < 0 || install_pickling() < 0 || import_cache_type() < 0) return module_exec_fail();
-    FuncDef *methods[] = {&def_clear,       &def_clear_selected, &def_get,         &def_set,
-                          &def_get_or_set_val, &def_get_or_exec, &def_copy,        &def___deepcopy__,
-                          &def___getattr__};
+    FuncDef *methods[] = {&def_clear, &def_clear_selected, &def_get,
+                          &def_set,   &def_get_or_set_val, &def_get_or_exec,
+                          &def_copy,  &def___deepcopy__,   &def___getattr__};
     for (FuncDef *def : methods)
         if (add_function(CacheTypeObject.tp_dict, def, &CacheTypeObject) < 0) return module_exec_fail();
     if (add_function(g_mod.dict, &def_unpickle) < 0) return module_exec_fail();
@@ -700,4 +723,6 @@ int module_exec(PyObject *module) {
 }  // namespace
 }  // namespace kora::koracache
 
-PyMODINIT_FUNC PyInit_koracache(void) { return kora::define_module(&kora::koracache::kIdentity, kora::koracache::module_exec); }
+PyMODINIT_FUNC PyInit_koracache(void) {
+    return kora::define_module(&kora::koracache::kIdentity, kora::koracache::module_exec);
+}

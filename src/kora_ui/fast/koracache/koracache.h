@@ -14,8 +14,7 @@ inline constexpr int kSlotCount = 32;
 struct CacheVTable;
 
 struct CacheObject {
-    PyObject_HEAD
-    CacheVTable *vtab;
+    PyObject_HEAD CacheVTable *vtab;
     PyObject *cache_arr;  // the slot list, or None while detached
 };
 

@@ -38,9 +38,7 @@ KrRectObject *r_add(KrRectObject *a, const KrRectObject *b) {
 KrRectObject *r_sub(KrRectObject *a, const KrRectObject *b) {
     return alloc_rect(a->x - b->x, a->y - b->y, a->w - b->w, a->h - b->h);
 }
-KrRectObject *r_mul_scalar(KrRectObject *a, float k) {
-    return alloc_rect(a->x * k, a->y * k, a->w * k, a->h * k);
-}
+KrRectObject *r_mul_scalar(KrRectObject *a, float k) { return alloc_rect(a->x * k, a->y * k, a->w * k, a->h * k); }
 KrRectObject *r_mul_rect(KrRectObject *a, const KrRectObject *b) {
     return alloc_rect(a->x * b->x, a->y * b->y, a->w * b->w, a->h * b->h);
 }
@@ -83,7 +81,7 @@ int r_collide_rect(const KrRectObject *a, const KrRectObject *b) {
 
 // Other modules rely on this slot order.
 KrRectVTable krrect_vtable = {
-    r_new,  r_add,  r_sub,   r_mul_scalar,   r_mul_rect,         r_iadd,
+    r_new,  r_add,  r_sub,   r_mul_scalar,    r_mul_rect,         r_iadd,
     r_isub, r_imul, r_union, r_from_krvector, r_from_kr_vector_t, r_collide_rect,
 };
 
@@ -160,11 +158,7 @@ PyType_Slot type_slots[] = {
 };
 
 PyType_Spec type_desc = {
-    "kora_ui.fast.krrect.krrect.KrRect",
-    sizeof(KrRectObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-    type_slots,
+    "kora_ui.fast.krrect.krrect.KrRect", sizeof(KrRectObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, type_slots,
 };
 
 int module_exec(PyObject *module) { return sp::add_type(module, &type_desc, &krrect_vtable, &g_type); }

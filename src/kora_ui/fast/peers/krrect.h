@@ -16,8 +16,7 @@ inline constexpr const char *kKrRectTypeName = "KrRect";
 struct KrRectVTable;
 
 struct KrRectObject {
-    PyObject_HEAD
-    KrRectVTable *vtab;
+    PyObject_HEAD KrRectVTable *vtab;
     float x, y, w, h;
 };
 

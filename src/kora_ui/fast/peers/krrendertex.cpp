@@ -48,13 +48,9 @@ PyObject *t_kill(KrRenderTextureObject *self) {
     Py_RETURN_NONE;
 }
 
-int t_get_width(KrRenderTextureObject *self) {
-    return size_is_none(self) ? 0 : sp::trunc_to_int(self->size->data.x);
-}
+int t_get_width(KrRenderTextureObject *self) { return size_is_none(self) ? 0 : sp::trunc_to_int(self->size->data.x); }
 
-int t_get_height(KrRenderTextureObject *self) {
-    return size_is_none(self) ? 0 : sp::trunc_to_int(self->size->data.y);
-}
+int t_get_height(KrRenderTextureObject *self) { return size_is_none(self) ? 0 : sp::trunc_to_int(self->size->data.y); }
 
 KrRectObject *t_get_rect(KrRenderTextureObject *self) {
     return g_rect_vtable->new_(0.0f, 0.0f, float(t_get_width(self)), float(t_get_height(self)));
@@ -81,7 +77,7 @@ KrRenderTextureObject *t_new(PyObject *render_texture) {
 
 // Other modules rely on this slot order.
 KrRenderTextureVTable krrendertex_vtable = {
-    t_draw_noop, t_draw_noop, t_fast_krblit, t_fast_clear, t_c_clear,   t_clear,        t_py_fast_clear,
+    t_draw_noop, t_draw_noop, t_fast_krblit, t_fast_clear, t_c_clear,   t_clear,         t_py_fast_clear,
     t_fill,      t_kill,      t_get_rect,    t_get_height, t_get_width, t_c_get_texture, t_new,
 };
 
@@ -131,8 +127,7 @@ int tp_init(PyObject *op, PyObject *args, PyObject *kwds) {
     static const char *const kwlist[] = {"render_texture", "size", "loaded", nullptr};
     PyObject *render_texture = Py_None, *size = Py_None;
     int loaded = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwds, "|OOi:KrRenderTexture", kwlist, &render_texture, &size,
-                                     &loaded)) {
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "|OOi:KrRenderTexture", kwlist, &render_texture, &size, &loaded)) {
         return -1;
     }
     if (set_size(op, size, nullptr) < 0) {
@@ -220,4 +215,5 @@ int module_exec(PyObject *module) {
 }  // namespace
 }  // namespace kora::peers
 
-KORA_PEER_MODULE(kr_render_tex, "kora_ui.fast.krrendertex.kr_render_tex", "Stand-in KrRenderTexture type.", kora::peers::module_exec)
+KORA_PEER_MODULE(kr_render_tex, "kora_ui.fast.krrendertex.kr_render_tex", "Stand-in KrRenderTexture type.",
+                 kora::peers::module_exec)

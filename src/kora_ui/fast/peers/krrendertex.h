@@ -21,8 +21,7 @@ struct KrRenderTextureVTable;
 // a KrVector2 or is Py_None (so compare against Py_None before reading it as
 // a KrVector2Object).
 struct KrRenderTextureObject {
-    PyObject_HEAD
-    KrRenderTextureVTable *vtab;
+    PyObject_HEAD KrRenderTextureVTable *vtab;
     PyObject *render_texture;
     KrVector2Object *size;
     int loaded;
@@ -35,8 +34,7 @@ struct KrRenderTextureObject {
 struct KrRenderTextureVTable {
     int (*c_fast_blit)(KrRenderTextureObject *self, PyObject *source, float x, float y);
     int (*c_fast_blit_texture)(KrRenderTextureObject *self, PyObject *texture, float x, float y);
-    int (*c_fast_krblit)(KrRenderTextureObject *self, KrRenderTextureObject *source,
-                         const KrVector2Object *pos);
+    int (*c_fast_krblit)(KrRenderTextureObject *self, KrRenderTextureObject *source, const KrVector2Object *pos);
     int (*c_fast_clear)(KrRenderTextureObject *self);
     int (*c_clear)(KrRenderTextureObject *self, PyObject *color);
     // Python-level forms: return None.

@@ -87,9 +87,7 @@ int set_locs(PyObject *op, PyObject *value, void *) {
     return 0;
 }
 
-PyObject *get_id(PyObject *op, void *) {
-    return PyLong_FromUnsignedLong(reinterpret_cast<KrShaderObject *>(op)->id);
-}
+PyObject *get_id(PyObject *op, void *) { return PyLong_FromUnsignedLong(reinterpret_cast<KrShaderObject *>(op)->id); }
 
 PyObject *get_locs(PyObject *op, void *) {
     auto addr = reinterpret_cast<std::uintptr_t>(reinterpret_cast<KrShaderObject *>(op)->locs);

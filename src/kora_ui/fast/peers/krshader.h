@@ -16,8 +16,7 @@ inline constexpr const char *kKrShaderTypeName = "KrShader";
 struct KrShaderVTable;
 
 struct KrShaderObject {
-    PyObject_HEAD
-    KrShaderVTable *vtab;
+    PyObject_HEAD KrShaderVTable *vtab;
     std::uint32_t id;
     int *locs;
 };

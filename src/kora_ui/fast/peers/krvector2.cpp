@@ -31,8 +31,7 @@ KrVector2Object *alloc_vector(double x, double y) {
 // Reads exactly two numbers from a list or tuple into self.
 int set_from_sequence(KrVector2Object *self, PyObject *seq, bool is_list) {
     if (is_list ? !PyList_Check(seq) : !PyTuple_Check(seq)) {
-        PyErr_Format(PyExc_TypeError, "expected a %s, got %.200s", is_list ? "list" : "tuple",
-                     Py_TYPE(seq)->tp_name);
+        PyErr_Format(PyExc_TypeError, "expected a %s, got %.200s", is_list ? "list" : "tuple", Py_TYPE(seq)->tp_name);
         return -1;
     }
     Py_ssize_t n = is_list ? PyList_GET_SIZE(seq) : PyTuple_GET_SIZE(seq);
@@ -103,16 +102,14 @@ void v_isadd(KrVector2Object *self, double s) {
     self->data.y += s;
 }
 KrVector2Object *v_copy(KrVector2Object *self) { return alloc_vector(self->data.x, self->data.y); }
-KrVector2Object *v_sadd(KrVector2Object *self, double s) {
-    return alloc_vector(self->data.x + s, self->data.y + s);
-}
+KrVector2Object *v_sadd(KrVector2Object *self, double s) { return alloc_vector(self->data.x + s, self->data.y + s); }
 
 }  // namespace
 
 // Other modules rely on this slot order.
 KrVector2VTable krvector2_vtable = {
-    v_new, v_cfrom_list, v_cfrom_ints, v_cfrom_floats, v_cfrom_tuple, v_cfrom_krvector2,
-    v_cfrom_xy, v_c_get_int_tuple, v_add, v_sub, v_iadd, v_isub, v_imul, v_isadd, v_copy, v_sadd,
+    v_new, v_cfrom_list, v_cfrom_ints, v_cfrom_floats, v_cfrom_tuple, v_cfrom_krvector2, v_cfrom_xy, v_c_get_int_tuple,
+    v_add, v_sub,        v_iadd,       v_isub,         v_imul,        v_isadd,           v_copy,     v_sadd,
 };
 
 namespace {

@@ -24,8 +24,7 @@ struct KrVector2Data {
 };
 
 struct KrVector2Object {
-    PyObject_HEAD
-    KrVector2VTable *vtab;
+    PyObject_HEAD KrVector2VTable *vtab;
     KrVector2Data data;
 };
 

@@ -86,7 +86,6 @@ inline void *get_vtable(PyTypeObject *type) {
     return ptr;
 }
 
-
 // Creates the type that desc describes, bound to module, adds it to the
 // module, publishes vtable on it and keeps a strong reference in *keep (for
 // vtable functions that allocate instances). Returns 0 or -1 with an exception.
@@ -115,16 +114,16 @@ inline int no_delete(const char *name) {
 // The module definition of a stand-in: its exec step adds the type. The
 // method tables' allocating entries use process-wide type objects, so the
 // modules load into one interpreter only.
-#define KORA_PEER_MODULE(init_name, dotted_name, doc, exec_fn)                                          \
-    namespace {                                                                                         \
-    PyModuleDef_Slot init_name##_slots[] = {                                                            \
-        {Py_mod_exec, ::kora::peers::support::slot_fn(exec_fn)},                                        \
-        {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},                     \
-        {Py_mod_gil, Py_MOD_GIL_USED},                                                                  \
-        {0, nullptr},                                                                                   \
-    };                                                                                                  \
-    PyModuleDef init_name##_def = {                                                                     \
+#define KORA_PEER_MODULE(init_name, dotted_name, doc, exec_fn)                                             \
+    namespace {                                                                                            \
+    PyModuleDef_Slot init_name##_slots[] = {                                                               \
+        {Py_mod_exec, ::kora::peers::support::slot_fn(exec_fn)},                                           \
+        {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},                        \
+        {Py_mod_gil, Py_MOD_GIL_USED},                                                                     \
+        {0, nullptr},                                                                                      \
+    };                                                                                                     \
+    PyModuleDef init_name##_def = {                                                                        \
         PyModuleDef_HEAD_INIT, dotted_name, doc, 0, nullptr, init_name##_slots, nullptr, nullptr, nullptr, \
-    };                                                                                                  \
-    }                                                                                                   \
+    };                                                                                                     \
+    }                                                                                                      \
     PyMODINIT_FUNC PyInit_##init_name(void) { return PyModuleDef_Init(&init_name##_def); }

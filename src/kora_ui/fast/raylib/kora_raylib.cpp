@@ -30,7 +30,7 @@ peers::KrShaderVTable *g_KrShader_vtab = nullptr;
 peers::KrRectVTable *g_KrRect_vtab = nullptr;
 peers::KrRenderTextureVTable *g_KrRenderTexture_vtab = nullptr;
 
-PyObject *g_white = nullptr;        // (255, 255, 255, 255)
+PyObject *g_white = nullptr;         // (255, 255, 255, 255)
 PyObject *g_coord_offset = nullptr;  // 0.01, added to KrVector2 positions
 
 const ModuleIdentity kIdentity = {
@@ -134,9 +134,7 @@ Shader _get_c_shader(PyObject *py_shader) {
     return s;
 }
 
-inline Shader _get_c_shader_from_krshader(KrShaderObject *kr_shader) {
-    return Shader{kr_shader->id, kr_shader->locs};
-}
+inline Shader _get_c_shader_from_krshader(KrShaderObject *kr_shader) { return Shader{kr_shader->id, kr_shader->locs}; }
 
 // Reads tuple items [0, n) as floats into `out`; stops at the first failure.
 // The tuple must be exact (or None, which is refused) and long enough.
@@ -274,12 +272,14 @@ void init_raylib_pointers(PyObject *pointers, int) {
         void *entry;
         void (*store)(void *, std::size_t);
     };
-#define ROW(name) \
-    {K_##name, &_c_##name, [](void *e, std::size_t a) { store_entry(static_cast<name##_ptr *>(e), a); }}
+#define ROW(name)                                                                                          \
+    {                                                                                                      \
+        K_##name, &_c_##name, [](void *e, std::size_t a) { store_entry(static_cast<name##_ptr *>(e), a); } \
+    }
     static const Row rows[] = {
-        ROW(DrawTextureRec), ROW(DrawTexturePro), ROW(BeginBlendMode),  ROW(EndBlendMode),  ROW(BeginTextureMode),
-        ROW(EndTextureMode), ROW(ClearBackground), ROW(BeginShaderMode), ROW(EndShaderMode), ROW(SetShaderValue),
-        ROW(GetShaderLocation), ROW(BeginDrawing), ROW(EndDrawing),     ROW(SetShaderValueV),
+        ROW(DrawTextureRec),    ROW(DrawTexturePro),  ROW(BeginBlendMode),  ROW(EndBlendMode),    ROW(BeginTextureMode),
+        ROW(EndTextureMode),    ROW(ClearBackground), ROW(BeginShaderMode), ROW(EndShaderMode),   ROW(SetShaderValue),
+        ROW(GetShaderLocation), ROW(BeginDrawing),    ROW(EndDrawing),      ROW(SetShaderValueV),
     };
 #undef ROW
     for (const Row &row : rows) {
@@ -425,7 +425,8 @@ void draw_rec(const char *fullname, PyObject *texture, Source source, Position p
 
 void c_draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *position, PyObject *color) {
     draw_rec(
-        FULLNAME("c_draw_texture_rec"), texture, [&](Rectangle *r, const Texture2D &) { set_rectangle_1tuple(r, source_rec); },
+        FULLNAME("c_draw_texture_rec"), texture,
+        [&](Rectangle *r, const Texture2D &) { set_rectangle_1tuple(r, source_rec); },
         [&](Vector2 *v) { set_vector2_tuple(v, position); }, [&](Color *c) { set_color(c, color); });
 }
 
@@ -436,7 +437,8 @@ void draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *positio
 
 void c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip) {
     draw_rec(
-        FULLNAME("c_draw_texture_vec"), texture, [&](Rectangle *r, const Texture2D &t) { whole_texture(r, t, flip != 0); },
+        FULLNAME("c_draw_texture_vec"), texture,
+        [&](Rectangle *r, const Texture2D &t) { whole_texture(r, t, flip != 0); },
         [&](Vector2 *v) { set_vector2_tuple(v, position); }, [&](Color *c) { set_color(c, color); });
 }
 
@@ -744,9 +746,13 @@ KrShaderObject *as_krshader(PyObject *o) { return reinterpret_cast<KrShaderObjec
 KrVector2Object *as_krvector2(PyObject *o) { return reinterpret_cast<KrVector2Object *>(o); }
 KrRectObject *as_krrect(PyObject *o) { return reinterpret_cast<KrRectObject *>(o); }
 
-#define DEF(pyname, params_array, body_fn)                                                          \
-    FuncDef def_##pyname = {#pyname, #pyname, FULLNAME(#pyname), params_array,                      \
-                            static_cast<int>(sizeof(params_array) / sizeof(params_array[0])), body_fn, \
+#define DEF(pyname, params_array, body_fn)                                                    \
+    FuncDef def_##pyname = {#pyname,                                                          \
+                            #pyname,                                                          \
+                            FULLNAME(#pyname),                                                \
+                            params_array,                                                     \
+                            static_cast<int>(sizeof(params_array) / sizeof(params_array[0])), \
+                            body_fn,                                                          \
                             __LINE__};
 #define DEF_NOARGS(pyname, body_fn) \
     FuncDef def_##pyname = {#pyname, #pyname, FULLNAME(#pyname), nullptr, 0, body_fn, __LINE__, nullptr, true};
@@ -988,13 +994,13 @@ DEF(set_krshader_value_int, p_ksv_int, [](PyObject *, ArgVal *a) -> PyObject * {
 // The no-argument calls without keywords, with their raylib entry set, go
 // from the interpreter straight to raylib; everything else (arguments given,
 // entry unset) takes the general path with its messages and traceback.
-#define FAST_NOARGS(pyname, raylib_name)                                                                \
+#define FAST_NOARGS(pyname, raylib_name)                                                                        \
     PyObject *fast_##pyname(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) { \
-        if (PyVectorcall_NARGS(nargsf) == 0 && !kwnames && _c_##raylib_name) [[likely]] {            \
-            _c_##raylib_name();                                                                       \
-            Py_RETURN_NONE;                                                                           \
-        }                                                                                             \
-        return function_vectorcall(callable, args, nargsf, kwnames);                                  \
+        if (PyVectorcall_NARGS(nargsf) == 0 && !kwnames && _c_##raylib_name) [[likely]] {                       \
+            _c_##raylib_name();                                                                                 \
+            Py_RETURN_NONE;                                                                                     \
+        }                                                                                                       \
+        return function_vectorcall(callable, args, nargsf, kwnames);                                            \
     }
 FAST_NOARGS(begin_drawing, BeginDrawing)
 FAST_NOARGS(end_drawing, EndDrawing)
@@ -1031,7 +1037,7 @@ const CapiEntry kCapi[] = {
 #undef CAPI_ROW
 };
 
-const ConstTableDesc kConsts = {kCompressed, kCompressedLen, kExpandedLen, kLengths,
+const ConstTableDesc kConsts = {kCompressed, kCompressedLen,   kExpandedLen, kLengths,
                                 kStrCount,   kUninternedCount, kBytesCount};
 
 int add(FuncDef &def) { return add_function(g_mod.dict, &def); }
@@ -1054,7 +1060,8 @@ int module_exec(PyObject *module) {
     if (!g_coord_offset && !(g_coord_offset = PyFloat_FromDouble(0.01))) return module_exec_fail();
     if (publish_capi(kCapi, sizeof kCapi / sizeof kCapi[0]) < 0) return module_exec_fail();
     void *vt = nullptr;
-    if (import_peer_type("kora_ui.fast.krvector2.krvector2", "KrVector2", sizeof(KrVector2Object), &g_KrVector2, &vt) < 0)
+    if (import_peer_type("kora_ui.fast.krvector2.krvector2", "KrVector2", sizeof(KrVector2Object), &g_KrVector2, &vt) <
+        0)
         return module_exec_fail();
     g_KrVector2_vtab = static_cast<peers::KrVector2VTable *>(vt);
     if (import_peer_type("kora_ui.fast.krshader.krshader", "KrShader", sizeof(KrShaderObject), &g_KrShader, &vt) < 0)
@@ -1074,19 +1081,35 @@ int module_exec(PyObject *module) {
         return module_exec_fail();
     {
         Ref white = Ref::steal(reinterpret_cast<PyObject *>(g_KrRect_vtab->new_(255.0f, 255.0f, 255.0f, 255.0f)));
-        if (!white || PyDict_SetItem(g_mod.dict, K(K__base_color_krvec_ez), white.get()) < 0)
-            return module_exec_fail();
+        if (!white || PyDict_SetItem(g_mod.dict, K(K__base_color_krvec_ez), white.get()) < 0) return module_exec_fail();
     }
     FuncDef *rest[] = {
-        &def_draw_texture_krvec_ez,     &def_draw_texture_pro,          &def_begin_blend_mode,
-        &def_end_blend_mode,            &def_begin_texture_mode,        &def_end_texture_mode,
-        &def_clear_background,          &def_begin_shader_mode,         &def_end_shader_mode,
-        &def_set_shader_value,          &def_set_krshader_value,        &def_get_shader_location,
-        &def_get_krshader_location,     &def_set_shader_value_vec2_krvec, &def_set_shader_value_vec2_tuple,
-        &def_set_krshader_value_vec2_krvec, &def_set_krshader_value_vec2_tuple, &def_set_shader_value_vec4_tuple,
-        &def_set_krshader_value_vec4_tuple, &def_set_krshader_value_vec4_v, &def_set_krshader_value_float_v,
-        &def_set_shader_value_float,    &def_set_krshader_value_float,  &def_set_krshader_value_int,
-        &def_begin_drawing,             &def_end_drawing,
+        &def_draw_texture_krvec_ez,
+        &def_draw_texture_pro,
+        &def_begin_blend_mode,
+        &def_end_blend_mode,
+        &def_begin_texture_mode,
+        &def_end_texture_mode,
+        &def_clear_background,
+        &def_begin_shader_mode,
+        &def_end_shader_mode,
+        &def_set_shader_value,
+        &def_set_krshader_value,
+        &def_get_shader_location,
+        &def_get_krshader_location,
+        &def_set_shader_value_vec2_krvec,
+        &def_set_shader_value_vec2_tuple,
+        &def_set_krshader_value_vec2_krvec,
+        &def_set_krshader_value_vec2_tuple,
+        &def_set_shader_value_vec4_tuple,
+        &def_set_krshader_value_vec4_tuple,
+        &def_set_krshader_value_vec4_v,
+        &def_set_krshader_value_float_v,
+        &def_set_shader_value_float,
+        &def_set_krshader_value_float,
+        &def_set_krshader_value_int,
+        &def_begin_drawing,
+        &def_end_drawing,
     };
     for (FuncDef *def : rest)
         if (add(*def) < 0) return module_exec_fail();
@@ -1096,4 +1119,6 @@ int module_exec(PyObject *module) {
 }  // namespace
 }  // namespace kora::raylib
 
-PyMODINIT_FUNC PyInit_kora_raylib(void) { return kora::define_module(&kora::raylib::kIdentity, kora::raylib::module_exec); }
+PyMODINIT_FUNC PyInit_kora_raylib(void) {
+    return kora::define_module(&kora::raylib::kIdentity, kora::raylib::module_exec);
+}

@@ -20,6 +20,10 @@
 
 namespace kora::raylib {
 
+using peers::KrRectObject;
+using peers::KrRenderTextureObject;
+using peers::KrShaderObject;
+using peers::KrVector2Object;
 using rl::Color;
 using rl::Rectangle;
 using rl::RenderTexture2D;
@@ -27,10 +31,6 @@ using rl::Shader;
 using rl::Texture2D;
 using rl::Vector2;
 using rl::Vector4;
-using peers::KrRectObject;
-using peers::KrRenderTextureObject;
-using peers::KrShaderObject;
-using peers::KrVector2Object;
 
 // Raylib's C signatures, one pointer type per entry of the table.
 using DrawTextureRec_ptr = void (*)(Texture2D, Rectangle, Vector2, Color);
@@ -105,7 +105,8 @@ void c_clear_background_blank();
 
 namespace sig {
 inline constexpr const char begin_krshader_mode[] = "PyObject *(" KORA_SIG_KRSHADER ")";
-inline constexpr const char get_krshader_location[] = "int (" KORA_SIG_KRSHADER ", PyObject *, int __pyx_skip_dispatch)";
+inline constexpr const char get_krshader_location[] =
+    "int (" KORA_SIG_KRSHADER ", PyObject *, int __pyx_skip_dispatch)";
 inline constexpr const char c_clear_background[] = "void (PyObject *)";
 inline constexpr const char c_draw_texture_rec[] = "void (PyObject *, PyObject *, PyObject *, PyObject *)";
 inline constexpr const char c_draw_texture_pro[] =
@@ -115,7 +116,8 @@ inline constexpr const char draw_texture_pro[] =
 inline constexpr const char draw_texture_rec[] =
     "void (PyObject *, PyObject *, PyObject *, PyObject *, int __pyx_skip_dispatch)";
 inline constexpr const char c_draw_texture_vec[] = "void (PyObject *, PyObject *, PyObject *, int)";
-inline constexpr const char draw_texture_vec[] = "void (PyObject *, PyObject *, PyObject *, int, int __pyx_skip_dispatch)";
+inline constexpr const char draw_texture_vec[] =
+    "void (PyObject *, PyObject *, PyObject *, int, int __pyx_skip_dispatch)";
 inline constexpr const char begin_texture_mode[] = "void (PyObject *, int __pyx_skip_dispatch)";
 inline constexpr const char clear_background[] = "void (PyObject *, int __pyx_skip_dispatch)";
 inline constexpr const char init_raylib_pointers[] = "void (PyObject *, int __pyx_skip_dispatch)";
@@ -138,7 +140,8 @@ inline constexpr const char set_krshader_value[] =
     "void (" KORA_SIG_KRSHADER ", int, PyObject *, int, int __pyx_skip_dispatch)";
 inline constexpr const char set_krshader_value_float[] =
     "void (" KORA_SIG_KRSHADER ", int, float, int __pyx_skip_dispatch)";
-inline constexpr const char set_krshader_value_int[] = "void (" KORA_SIG_KRSHADER ", int, int, int __pyx_skip_dispatch)";
+inline constexpr const char set_krshader_value_int[] =
+    "void (" KORA_SIG_KRSHADER ", int, int, int __pyx_skip_dispatch)";
 inline constexpr const char set_krshader_value_vec4_v[] =
     "void (" KORA_SIG_KRSHADER
     ", int, std::vector<__pyx_t_7kora_ui_4fast_6raylib_11kora_raylib_Vector4> , int __pyx_skip_dispatch)";
@@ -150,36 +153,36 @@ inline constexpr const char c_clear_background_blank[] = "void (void)";
 }  // namespace sig
 
 // The export table, in publishing order: name, routine, signature.
-#define KORA_RAYLIB_CAPI(X)                                                   \
-    X(begin_krshader_mode)                                                    \
-    X(get_krshader_location)                                                  \
-    X(c_clear_background)                                                     \
-    X(c_draw_texture_rec)                                                     \
-    X(c_draw_texture_pro)                                                     \
-    X(draw_texture_pro)                                                       \
-    X(draw_texture_rec)                                                       \
-    X(c_draw_texture_vec)                                                     \
-    X(draw_texture_vec)                                                       \
-    X(begin_texture_mode)                                                     \
-    X(clear_background)                                                       \
-    X(init_raylib_pointers)                                                   \
-    X(c_draw_texture_krvec)                                                   \
-    X(begin_drawing)                                                          \
-    X(end_blend_mode)                                                         \
-    X(end_drawing)                                                            \
-    X(end_shader_mode)                                                        \
-    X(end_texture_mode)                                                       \
-    X(begin_blend_mode)                                                       \
-    X(c_draw_krtexture_krvec)                                                 \
-    X(kr_clear_background)                                                    \
-    X(set_krshader_value_vec2_tuple)                                          \
-    X(set_krshader_value_vec4_tuple)                                          \
-    X(set_krshader_value)                                                     \
-    X(set_krshader_value_float)                                               \
-    X(set_krshader_value_int)                                                 \
-    X(set_krshader_value_vec4_v)                                              \
-    X(set_krshader_value_float_v)                                             \
-    X(set_krshader_value_vec2_krvec)                                          \
+#define KORA_RAYLIB_CAPI(X)          \
+    X(begin_krshader_mode)           \
+    X(get_krshader_location)         \
+    X(c_clear_background)            \
+    X(c_draw_texture_rec)            \
+    X(c_draw_texture_pro)            \
+    X(draw_texture_pro)              \
+    X(draw_texture_rec)              \
+    X(c_draw_texture_vec)            \
+    X(draw_texture_vec)              \
+    X(begin_texture_mode)            \
+    X(clear_background)              \
+    X(init_raylib_pointers)          \
+    X(c_draw_texture_krvec)          \
+    X(begin_drawing)                 \
+    X(end_blend_mode)                \
+    X(end_drawing)                   \
+    X(end_shader_mode)               \
+    X(end_texture_mode)              \
+    X(begin_blend_mode)              \
+    X(c_draw_krtexture_krvec)        \
+    X(kr_clear_background)           \
+    X(set_krshader_value_vec2_tuple) \
+    X(set_krshader_value_vec4_tuple) \
+    X(set_krshader_value)            \
+    X(set_krshader_value_float)      \
+    X(set_krshader_value_int)        \
+    X(set_krshader_value_vec4_v)     \
+    X(set_krshader_value_float_v)    \
+    X(set_krshader_value_vec2_krvec) \
     X(c_clear_background_blank)
 
 }  // namespace kora::raylib
