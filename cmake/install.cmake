@@ -1,5 +1,7 @@
 # Install rules: lay the importable package tree out under the install prefix
-# (for a wheel built through pyproject.toml, the prefix is the wheel's root).
+# (for a wheel built through pyproject.toml, the prefix is the wheel's root),
+# and put the type stubs and typing markers into the build tree beside the
+# modules, so that the build tree type-checks like an installed one.
 #
 # This file is read twice in a pip build:
 #  - pyproject.toml names it as CMAKE_PROJECT_INCLUDE, so it runs right after
@@ -17,39 +19,54 @@ if(NOT COMMAND kora_extension)
 endif()
 
 option(KORA_INSTALL_STANDINS
-  "Also install the stand-in peer modules and kora_ui.core (the real package ships its own)" OFF)
+  "Also install the stand-ins for the package's own files (kora_ui/__init__.py, kora_ui/fast/__init__.py, kora_ui.core, the peer modules)" OFF)
+option(KORA_STATIC_CXX_RUNTIME
+  "Link the C++ runtime and libgcc statically into the modules (wheel builds: no dependency on the system's libstdc++)" OFF)
 set(KORA_INSTALL_PYDIR "." CACHE STRING
   "Directory, relative to the install prefix, that receives the kora_ui package tree")
 
 set(_kora_dest "${KORA_INSTALL_PYDIR}")
+set(_kora_src "${CMAKE_SOURCE_DIR}/src")
 
-# The two modules, with their stubs and typing markers.
-install(TARGETS kora_raylib LIBRARY DESTINATION "${_kora_dest}/kora_ui/fast/raylib")
-install(TARGETS koracache LIBRARY DESTINATION "${_kora_dest}/kora_ui/fast/koracache")
-install(FILES
-  "${CMAKE_SOURCE_DIR}/src/kora_ui/fast/raylib/kora_raylib.pyi"
-  "${CMAKE_SOURCE_DIR}/src/kora_ui/fast/raylib/py.typed"
-  DESTINATION "${_kora_dest}/kora_ui/fast/raylib")
-install(FILES
-  "${CMAKE_SOURCE_DIR}/src/kora_ui/fast/koracache/koracache.pyi"
-  "${CMAKE_SOURCE_DIR}/src/kora_ui/fast/koracache/py.typed"
-  DESTINATION "${_kora_dest}/kora_ui/fast/koracache")
+# This project's own files are the two module packages; every other file
+# under src/kora_ui stands in for one of the package's (the real package
+# ships its own, and a wheel holding them would overwrite them).
+set(_kora_own "^kora_ui/fast/(raylib|koracache)/")
+set(_kora_own_targets kora_raylib koracache)
+set(_kora_standin_targets kora_peer_krvector2 kora_peer_krshader kora_peer_krrect kora_peer_krrendertex)
 
-# Python sources. Those of kora_ui.core and of the peer packages belong to the
-# stand-ins.
-set(_kora_standin_py "^kora_ui/(core/|fast/(krvector2|krshader|krrect|krrendertex)/)")
-file(GLOB_RECURSE _kora_py RELATIVE "${CMAKE_SOURCE_DIR}/src" "${CMAKE_SOURCE_DIR}/src/*.py")
-foreach(_f IN LISTS _kora_py)
-  if(_f MATCHES "${_kora_standin_py}" AND NOT KORA_INSTALL_STANDINS)
+file(GLOB_RECURSE _kora_typing RELATIVE "${_kora_src}" "${_kora_src}/*.pyi" "${_kora_src}/py.typed")
+foreach(_f IN LISTS _kora_typing)
+  configure_file("${_kora_src}/${_f}" "${KORA_PY_OUT}/${_f}" COPYONLY)
+endforeach()
+
+file(GLOB_RECURSE _kora_py RELATIVE "${_kora_src}" "${_kora_src}/*.py")
+foreach(_f IN LISTS _kora_py _kora_typing)
+  if(NOT _f MATCHES "${_kora_own}" AND NOT KORA_INSTALL_STANDINS)
     continue()
   endif()
   get_filename_component(_dir "${_f}" DIRECTORY)
-  install(FILES "${CMAKE_SOURCE_DIR}/src/${_f}" DESTINATION "${_kora_dest}/${_dir}")
+  install(FILES "${_kora_src}/${_f}" DESTINATION "${_kora_dest}/${_dir}")
 endforeach()
 
+# Each module goes to the directory its build output is written to.
+set(_kora_targets ${_kora_own_targets})
 if(KORA_INSTALL_STANDINS)
-  install(TARGETS kora_peer_krvector2 LIBRARY DESTINATION "${_kora_dest}/kora_ui/fast/krvector2")
-  install(TARGETS kora_peer_krshader LIBRARY DESTINATION "${_kora_dest}/kora_ui/fast/krshader")
-  install(TARGETS kora_peer_krrect LIBRARY DESTINATION "${_kora_dest}/kora_ui/fast/krrect")
-  install(TARGETS kora_peer_krrendertex LIBRARY DESTINATION "${_kora_dest}/kora_ui/fast/krrendertex")
+  list(APPEND _kora_targets ${_kora_standin_targets})
+endif()
+foreach(_t IN LISTS _kora_targets)
+  get_target_property(_out ${_t} LIBRARY_OUTPUT_DIRECTORY)
+  file(RELATIVE_PATH _dir "${KORA_PY_OUT}" "${_out}")
+  install(TARGETS ${_t} LIBRARY DESTINATION "${_kora_dest}/${_dir}")
+endforeach()
+
+# A wheel meant for other systems carries its C++ runtime: the system's
+# libstdc++ symbol versions would otherwise set the oldest glibc/manylinux
+# level the wheel can claim. The runtime's symbols stay local to each module
+# (--exclude-libs), so modules built with another C++ runtime in the same
+# process never bind to them.
+if(KORA_STATIC_CXX_RUNTIME)
+  foreach(_t IN LISTS _kora_own_targets _kora_standin_targets)
+    target_link_options(${_t} PRIVATE -static-libstdc++ -static-libgcc -Wl,--exclude-libs,ALL)
+  endforeach()
 endif()
