@@ -21,7 +21,7 @@ endif()
 option(KORA_INSTALL_STANDINS
   "Also install the stand-ins for the package's own files (kora_ui/__init__.py, kora_ui/fast/__init__.py, kora_ui.core, the peer modules)" OFF)
 option(KORA_STATIC_CXX_RUNTIME
-  "Link the C++ runtime and libgcc statically into the modules (wheel builds: no dependency on the system's libstdc++)" OFF)
+  "Link the C++ runtime statically into the modules (wheel builds: no dependency on the system's libstdc++)" OFF)
 set(KORA_INSTALL_PYDIR "." CACHE STRING
   "Directory, relative to the install prefix, that receives the kora_ui package tree")
 
@@ -64,9 +64,12 @@ endforeach()
 # libstdc++ symbol versions would otherwise set the oldest glibc/manylinux
 # level the wheel can claim. The runtime's symbols stay local to each module
 # (--exclude-libs), so modules built with another C++ runtime in the same
-# process never bind to them.
+# process never bind to them; glibc_compat.cpp stands in for the few glibc
+# symbols newer than 2.17 that the static runtime refers to. libgcc_s (the
+# unwinder) stays shared: every manylinux system has it.
 if(KORA_STATIC_CXX_RUNTIME)
   foreach(_t IN LISTS _kora_own_targets _kora_standin_targets)
-    target_link_options(${_t} PRIVATE -static-libstdc++ -static-libgcc -Wl,--exclude-libs,ALL)
+    target_sources(${_t} PRIVATE "${CMAKE_SOURCE_DIR}/cmake/glibc_compat.cpp")
+    target_link_options(${_t} PRIVATE -static-libstdc++ -Wl,--exclude-libs,ALL)
   endforeach()
 endif()
