@@ -1,31 +1,33 @@
-"""Packaging: pip builds the package from this tree through pyproject.toml,
-offline and without build isolation, into a fresh virtual environment, and the
-installed modules import from there; the sibling-module example of
-docs/api.md builds against the package headers and works."""
+"""Packaging: the sdist builds offline and the wheel is built from it (one
+build per session, with the release interpreter). The wheel holds only this
+project's files, carries its metadata, licence and a manylinux tag that
+auditwheel confirms; installed beside the package (a wheel of the package's
+own files as this tree stands them in) it leaves every file of the package as
+it was, in either install order, and each can be uninstalled without touching
+the other."""
 
-import ctypes
-import importlib
-import os
+import email.parser
 import re
-import subprocess
+import shutil
 import sys
 import sysconfig
+import tarfile
+import zipfile
 from pathlib import Path
+from types import SimpleNamespace
+from urllib.parse import urlparse
 
 import pytest
 
-ROOT = Path(__file__).resolve().parent.parent
-SRC = ROOT / "src"
+from tooling import ROOT, SRC, release_only, run
+
 SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
-STANDIN = re.compile(r"kora_ui/(core/|fast/(krvector2|krshader|krrect|krrendertex)/)")
-NATIVE = {
-    f"kora_ui/fast/raylib/kora_raylib{SUFFIX}",
-    "kora_ui/fast/raylib/kora_raylib.pyi",
-    "kora_ui/fast/raylib/py.typed",
-    f"kora_ui/fast/koracache/koracache{SUFFIX}",
-    "kora_ui/fast/koracache/koracache.pyi",
-    "kora_ui/fast/koracache/py.typed",
-}
+TAG = f"cp{sys.version_info.major}{sys.version_info.minor}"
+INFO = "kora_ui_native-0.1.0.dist-info/"
+# This project's own files; everything else under src/kora_ui stands in for
+# the package's.
+OWN = re.compile(r"kora_ui/fast/(raylib|koracache)/")
+NATIVE = {f"kora_ui/fast/raylib/kora_raylib{SUFFIX}", f"kora_ui/fast/koracache/koracache{SUFFIX}"}
 STANDIN_NATIVE = {
     f"kora_ui/fast/krvector2/krvector2{SUFFIX}",
     f"kora_ui/fast/krshader/krshader{SUFFIX}",
@@ -33,26 +35,7 @@ STANDIN_NATIVE = {
     f"kora_ui/fast/krrendertex/kr_render_tex{SUFFIX}",
 }
 
-release_only = pytest.mark.skipif(
-    os.environ.get("KORA_BUILD_VARIANT", "release") != "release",
-    reason="one pip build per run, with the release interpreter",
-)
-
-
-def clean_env():
-    """The environment without the test run's module path, preloads and pip
-    settings, so that children see only what they are given."""
-    drop = ("PYTHONPATH", "LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS")
-    env = {k: v for k, v in os.environ.items() if k not in drop and not k.startswith(("PIP_", "SKBUILD_"))}
-    env["PIP_CONFIG_FILE"] = os.devnull
-    env["PIP_DISABLE_PIP_VERSION_CHECK"] = "1"
-    return env
-
-
-def run(*cmd, **kwargs):
-    done = subprocess.run([str(c) for c in cmd], env=clean_env(), capture_output=True, text=True, **kwargs)
-    assert done.returncode == 0, f"{cmd}\n{done.stdout[-6000:]}\n{done.stderr[-6000:]}"
-    return done.stdout
+pytestmark = [pytest.mark.slow, release_only]
 
 
 def tree(top):
@@ -62,34 +45,67 @@ def tree(top):
 
 
 def expected(standins):
-    py = {p.relative_to(SRC).as_posix() for p in SRC.rglob("*.py")}
+    """The files an install lays out: this project's, plus the stand-ins'."""
+    files = {p for p in tree(SRC) if p.endswith((".py", ".pyi", "py.typed"))}
     if standins:
-        return py | NATIVE | STANDIN_NATIVE
-    return {p for p in py if not STANDIN.match(p)} | NATIVE
+        return files | NATIVE | STANDIN_NATIVE
+    return {p for p in files if OWN.match(p)} | NATIVE
+
+
+def python_files(archive):
+    """name -> bytes of a wheel's files, its .dist-info left out."""
+    with zipfile.ZipFile(archive) as z:
+        return {n: z.read(n) for n in z.namelist() if ".dist-info/" not in n}
 
 
 @pytest.fixture(scope="module")
-def installed(tmp_path_factory):
-    """A venv holding the package, installed by pip with the stand-ins; the
-    pip output, the venv's interpreter and site directory and the build dir."""
-    top = tmp_path_factory.mktemp("pip")
-    venv, build = top / "venv", top / "build"
-    run(sys.executable, "-m", "venv", "--system-site-packages", "--without-pip", venv)
-    python = venv / "bin" / "python"
-    out = run(python, "-m", "pip", "install", "--no-build-isolation", "--no-index",
-              "-C", "cmake.define.KORA_INSTALL_STANDINS=ON", "-C", f"build-dir={build}", ROOT, cwd=top)
-    site = Path(run(python, "-c", "import sysconfig; print(sysconfig.get_paths()['platlib'])").strip())
-    return out, python, site, build
+def dist(tmp_path_factory):
+    """The sdist of this tree and the wheel built from its unpacked copy, both
+    offline (the README's commands), with the wheel's CMake build dir kept."""
+    top = tmp_path_factory.mktemp("dist")
+    run(sys.executable, "-m", "build", "--sdist", "--no-isolation", "--outdir", top, ROOT)
+    (sdist,) = top.glob("*.tar.gz")
+    with tarfile.open(sdist) as tar:
+        tar.extractall(top / "unpacked", filter="data")
+    (src,) = (top / "unpacked").iterdir()
+    build = top / "build"
+    run(sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", top, "-C", f"build-dir={build}", src)
+    (wheel,) = top.glob("*.whl")
+    return SimpleNamespace(sdist=sdist, src=src, build=build, wheel=wheel)
+
+
+@pytest.fixture(scope="module")
+def package_wheel(tmp_path_factory):
+    """A wheel of the package's files as the build tree stands them in:
+    kora_ui/__init__.py, kora_ui/fast/__init__.py, kora_ui.core and the peer
+    modules with their stubs."""
+    import kora_ui
+
+    tree_root = Path(kora_ui.__file__).resolve().parent.parent
+    top = tmp_path_factory.mktemp("package")
+    unpacked = top / "kora_ui-1.0"
+    for rel in tree(tree_root):
+        if not OWN.match(rel):
+            (unpacked / rel).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(tree_root / rel, unpacked / rel)
+    info = unpacked / "kora_ui-1.0.dist-info"
+    info.mkdir()
+    (info / "METADATA").write_text("Metadata-Version: 2.1\nName: kora_ui\nVersion: 1.0\n")
+    (info / "WHEEL").write_text(f"Wheel-Version: 1.0\nGenerator: tests\nRoot-Is-Purelib: false\nTag: {TAG}-{TAG}-linux_x86_64\n")
+    run(sys.executable, "-m", "wheel", "pack", "--dest-dir", top, unpacked)
+    (wheel,) = top.glob("*.whl")
+    return wheel
 
 
 CHECK = """
 import sys
 from pathlib import Path
+import kora_ui
 from kora_ui.core.enums import CacheType
 from kora_ui.fast.koracache import koracache
 from kora_ui.fast.raylib import kora_raylib
 site = Path(sys.argv[1]).resolve()
-for m in (kora_raylib, koracache):
+for m in (kora_ui, kora_raylib, koracache):
     assert Path(m.__file__).resolve().is_relative_to(site), m.__file__
 assert len(kora_raylib.__pyx_capi__) == 30
 kora_raylib.init_raylib_pointers({})
@@ -100,65 +116,83 @@ print("ok")
 """
 
 
-@pytest.mark.slow
-@release_only
-def test_pip_install_gives_importable_modules(installed, tmp_path):
-    out, python, site, _ = installed
-    tag = f"cp{sys.version_info.major}{sys.version_info.minor}"
-    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
-    assert re.search(rf"filename=kora_ui_native-[^\s]+-{tag}-{tag}-{platform}\.whl", out), out
-    assert tree(site) == expected(standins=True)
-    # Run from an empty directory so that nothing but the venv supplies kora_ui.
-    assert run(python, "-c", CHECK, site, cwd=tmp_path).strip() == "ok"
+def test_wheel_holds_only_its_own_files(dist):
+    with zipfile.ZipFile(dist.wheel) as z:
+        names = set(z.namelist())
+        assert z.read(INFO + "licenses/LICENSE") == (ROOT / "LICENSE").read_bytes()
+    assert set(python_files(dist.wheel)) == expected(standins=False)
+    assert {n for n in names if n.startswith(INFO)} == {INFO + n for n in ("METADATA", "WHEEL", "RECORD", "licenses/LICENSE")}
 
 
-@pytest.mark.slow
-@release_only
-def test_standins_installed_only_on_request(installed, tmp_path):
-    # Reconfigure the pip build with the option off and install it again.
-    build = installed[3]
-    run("cmake", "-S", ROOT, "-B", build, "-DKORA_INSTALL_STANDINS=OFF")
-    run("cmake", "--install", build, "--prefix", tmp_path)
-    assert tree(tmp_path) == expected(standins=False)
+def test_wheel_tag_is_the_broadest_auditwheel_allows(dist):
+    assert dist.wheel.name == f"kora_ui_native-0.1.0-{TAG}-{TAG}-manylinux2014_x86_64.manylinux_2_17_x86_64.whl"
+    report = " ".join(run(sys.executable, "-m", "auditwheel", "show", dist.wheel).split())
+    assert 'is consistent with the following platform tag: "manylinux_2_17_x86_64"' in report, report
+    assert "libstdc++" not in report, report
 
 
-def test_doc_example_compiles(tmp_path, rec, monkeypatch):
-    """docs/examples/sibling_module.cpp builds against the toolchain's Python
-    headers and src/, imports (taking its routines by signature) and calls
-    through the routines and the method table."""
-    include = sysconfig.get_paths()["include"]
-    target = tmp_path / f"sibling_module{SUFFIX}"
-    run("g++", "-std=c++20", "-shared", "-fPIC", "-Wall", "-Wextra", "-Werror",
-        "-I", include, "-I", Path(include).parent, "-I", SRC,
-        ROOT / "docs" / "examples" / "sibling_module.cpp", "-o", target)
-    monkeypatch.syspath_prepend(tmp_path)
-    sibling = importlib.import_module("sibling_module")
-
-    from kora_ui.core.enums import CacheType
-    from kora_ui.fast.koracache.koracache import Cache
-    from kora_ui.fast.krshader.krshader import KrShader
-
-    assert sibling.blank() is None
-    rec.map_location("u_time", 7)
-    assert sibling.location(KrShader(5, 0x40), "u_time") == 7
-    assert sibling.location(KrShader(5, 0x40), "u_other") == -1
-    assert rec.calls() == [("ClearBackground", (0, 0, 0, 0)),
-                           ("GetShaderLocation", (5, 0x40), "u_time"),
-                           ("GetShaderLocation", (5, 0x40), "u_other")]
-    with pytest.raises(AttributeError, match="encode"):
-        sibling.location(KrShader(5, 0x40), None)
-    cache = Cache()
-    assert sibling.remember(cache, CacheType.FONT.value, "a") == "a"
-    assert sibling.remember(cache, CacheType.FONT.value, "b") == "a"
-    assert cache.FONT == "a"
+def test_wheel_metadata(dist):
+    with zipfile.ZipFile(dist.wheel) as z:
+        meta = email.parser.Parser().parsestr(z.read(INFO + "METADATA").decode())
+    assert (meta["License-Expression"], meta["License-File"]) == ("MIT", "LICENSE")
+    assert meta["Author"] and meta["Description-Content-Type"] == "text/markdown"
+    assert "Development Status :: 3 - Alpha" in meta.get_all("Classifier")
+    urls = dict(u.split(", ", 1) for u in meta.get_all("Project-URL"))
+    assert set(urls) == {"Homepage", "Documentation", "Source", "Issues", "Changelog"}
+    # Links and images of the long description must resolve on an index page.
+    body = meta.get_payload()
+    links = re.findall(r"\]\(([^)\s]+)", body) + re.findall(r"""src=["']([^"']+)""", body)
+    assert all(urlparse(link).scheme == "https" for link in [*urls.values(), *links]), links
 
 
-def test_doc_lists_every_capsule_signature():
-    from kora_ui.fast.raylib import kora_raylib
+def test_sdist_holds_the_tracked_tree(dist):
+    with tarfile.open(dist.sdist) as tar:
+        names = {n.split("/", 1)[1] for n in tar.getnames() if "/" in n}
+    tracked = set(run("git", "-C", ROOT, "ls-files").split())
+    assert {t for t in tracked if not t.startswith(".ci/")} <= names
+    assert not {n for n in names if n.split("/")[0] in {".ci", ".git", ".toolchain", "build"}}
 
-    name_of = ctypes.pythonapi.PyCapsule_GetName
-    name_of.restype, name_of.argtypes = ctypes.c_char_p, [ctypes.py_object]
-    text = (ROOT / "docs" / "api.md").read_text()
-    block = re.search(r"```text\n(.*?)```", text, re.S).group(1)
-    documented = dict(line.split(None, 1) for line in block.splitlines())
-    assert documented == {n: name_of(c).decode() for n, c in kora_raylib.__pyx_capi__.items()}
+
+@pytest.mark.parametrize("first", ["package", "native"])
+def test_install_beside_the_package(dist, package_wheel, tmp_path, first):
+    """Both wheels into one venv, in the given order; then each one removed
+    (and put back) while the other stays."""
+    venv = tmp_path / "venv"
+    run(sys.executable, "-m", "venv", "--system-site-packages", "--without-pip", venv)
+    python = venv / "bin" / "python"
+    site = Path(run(python, "-c", "import sysconfig; print(sysconfig.get_paths()['platlib'])").strip())
+    wheels = {"package": package_wheel, "native": dist.wheel}
+    names = {"package": "kora_ui", "native": "kora-ui-native"}
+    files = {k: python_files(w) for k, w in wheels.items()}
+    assert not set(files["package"]) & set(files["native"])
+
+    def pip(*args):
+        run(python, "-m", "pip", *args, cwd=tmp_path)
+
+    def holds(*kinds):
+        want = {n: data for k in kinds for n, data in files[k].items()}
+        assert tree(site) == set(want)
+        assert all((site / n).read_bytes() == data for n, data in want.items())
+
+    def imports():
+        # From an empty directory, so that nothing but the venv supplies kora_ui.
+        assert run(python, "-c", CHECK, site, cwd=tmp_path).strip() == "ok"
+
+    second = "native" if first == "package" else "package"
+    pip("install", "--no-index", "--no-deps", wheels[first])
+    pip("install", "--no-index", "--no-deps", wheels[second])
+    holds(first, second)
+    imports()
+    pip("uninstall", "-y", names[second])
+    holds(first)
+    pip("install", "--no-index", "--no-deps", wheels[second])
+    imports()
+    pip("uninstall", "-y", names[first])
+    holds(second)
+
+
+def test_standins_installed_only_on_request(dist, tmp_path):
+    # The wheel's CMake build, reconfigured with the stand-ins and installed.
+    run("cmake", "-S", dist.src, "-B", dist.build, "-DKORA_INSTALL_STANDINS=ON")
+    run("cmake", "--install", dist.build, "--prefix", tmp_path)
+    assert tree(tmp_path) == expected(standins=True)

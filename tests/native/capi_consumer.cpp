@@ -37,10 +37,10 @@ using kora::koracache::CacheVTable;
 KORA_RAYLIB_CAPI(KORA_DECLARE)
 #undef KORA_DECLARE
 
-#define KORA_CACHE_ENTRIES(X)                                                                                   \
-    X(c_clear, c_clear)                                                                                         \
-    X(c_clear_selected, c_clear_selected) X(c_get, c_get) X(c_set, c_set) X(c_get_or_set_val, c_get_or_set_val) \
-        X(c_get_or_exec, c_get_or_exec) X(new, new_)
+#define KORA_CACHE_ENTRIES(X)             \
+    X(c_clear, c_clear)                   \
+    X(c_clear_selected, c_clear_selected) \
+    X(c_get, c_get) X(c_set, c_set) X(c_get_or_set_val, c_get_or_set_val) X(c_get_or_exec, c_get_or_exec) X(new, new_)
 
 // Owned for the life of the process, like any sibling module's imports.
 PyObject *g_capi = nullptr;
