@@ -5,6 +5,12 @@ TOOLCHAIN := $(ROOT)/.toolchain
 PYTHON ?= $(TOOLCHAIN)/usr/bin/python3.15
 PYTHON_DBG ?= $(TOOLCHAIN)/usr/bin/python3.15d
 JOBS ?= $(shell nproc)
+# Debug build knob: `make build DEBUG=1` (or build-debug, build-asan, test ...)
+# compiles the modules with -O0 -g instead of -O2, for stepping through them
+# in gdb. It is independent of build-debug, which is about the interpreter
+# (a debug build of CPython). Switching the knob rebuilds that variant.
+DEBUG ?= 0
+BUILD_TYPE := $(if $(filter 1,$(DEBUG)),Debug,Release)
 export PYTHON PYTHON_DBG
 
 .PHONY: all provision build build-debug build-asan test test-release test-debug test-asan demo bench clean
@@ -16,7 +22,7 @@ provision:
 
 # build/<variant>/cmake holds CMake's files; build/<variant>/python the package tree.
 define cmake_build
-	cmake -S . -B build/$(1)/cmake -DKORA_PYTHON=$(2) -DKORA_PY_OUT=$(ROOT)/$(3) $(4) >/dev/null
+	cmake -S . -B build/$(1)/cmake -DKORA_PYTHON=$(2) -DKORA_PY_OUT=$(ROOT)/$(3) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(4) >/dev/null
 	cmake --build build/$(1)/cmake -j $(JOBS) -- --no-print-directory
 endef
 
