@@ -1,6 +1,8 @@
 """The type stubs: mypy's stubtest finds them consistent with the modules
-(this project's and the stand-ins, on the build tree), and every function and
-method in them carries the documentation that the runtime leaves out."""
+(this project's and the stand-in peers, on the build tree), and every function
+and method in them carries the documentation that the runtime leaves out.
+The stand-in kora_ui.core.enums is Python source: its py.typed marker makes
+it its own stub."""
 
 import ast
 import sys
@@ -17,7 +19,7 @@ MODULES = [".".join(p.relative_to(SRC).with_suffix("").parts) for p in STUBS]
 @release_only
 @needs_mypy
 def test_stubtest_is_clean(tmp_path):
-    assert {"kora_ui.fast.raylib.kora_raylib", "kora_ui.fast.koracache.koracache", "kora_ui.core.enums"} <= set(MODULES)
+    assert {"kora_ui.fast.raylib.kora_raylib", "kora_ui.fast.koracache.koracache"} <= set(MODULES)
     done = run(sys.executable, "-m", "mypy.stubtest", "--allowlist", ROOT / "tests" / "stubtest-allowlist.txt",
                *MODULES, keep_path=True, check=False, cwd=tmp_path)
     assert done.returncode == 0, done.stdout + done.stderr
