@@ -153,42 +153,43 @@ def test_sdist_holds_the_tracked_tree(dist):
     assert not {n for n in names if n.split("/")[0] in {".ci", ".git", ".toolchain", "build"}}
 
 
-@pytest.mark.parametrize("first", ["package", "native"])
-def test_install_beside_the_package(dist, package_wheel, tmp_path, first):
-    """Both wheels into one venv, in the given order; then each one removed
-    (and put back) while the other stays."""
+def test_install_beside_the_package(dist, package_wheel, tmp_path):
+    """Both wheels into one venv in either order, each one removed while the
+    other stays: every file of either is as its wheel has it, and the modules
+    import whenever both are installed."""
     venv = tmp_path / "venv"
     run(sys.executable, "-m", "venv", "--system-site-packages", "--without-pip", venv)
     python = venv / "bin" / "python"
     site = Path(run(python, "-c", "import sysconfig; print(sysconfig.get_paths()['platlib'])").strip())
     wheels = {"package": package_wheel, "native": dist.wheel}
-    names = {"package": "kora_ui", "native": "kora-ui-native"}
     files = {k: python_files(w) for k, w in wheels.items()}
     assert not set(files["package"]) & set(files["native"])
 
-    def pip(*args):
-        run(python, "-m", "pip", *args, cwd=tmp_path)
+    names = {"package": "kora_ui", "native": "kora-ui-native"}
+
+    def pip(action, kind):
+        what = [wheels[kind], "--no-index", "--no-deps"] if action == "install" else ["-y", names[kind]]
+        run(python, "-m", "pip", action, *what, cwd=tmp_path)
 
     def holds(*kinds):
         want = {n: data for k in kinds for n, data in files[k].items()}
         assert tree(site) == set(want)
         assert all((site / n).read_bytes() == data for n, data in want.items())
+        if len(kinds) == 2:
+            # From an empty directory, so that nothing but the venv supplies kora_ui.
+            assert run(python, "-c", CHECK, site, cwd=tmp_path).strip() == "ok"
 
-    def imports():
-        # From an empty directory, so that nothing but the venv supplies kora_ui.
-        assert run(python, "-c", CHECK, site, cwd=tmp_path).strip() == "ok"
-
-    second = "native" if first == "package" else "package"
-    pip("install", "--no-index", "--no-deps", wheels[first])
-    pip("install", "--no-index", "--no-deps", wheels[second])
-    holds(first, second)
-    imports()
-    pip("uninstall", "-y", names[second])
-    holds(first)
-    pip("install", "--no-index", "--no-deps", wheels[second])
-    imports()
-    pip("uninstall", "-y", names[first])
-    holds(second)
+    pip("install", "package")
+    pip("install", "native")
+    holds("package", "native")
+    pip("uninstall", "native")
+    holds("package")
+    pip("uninstall", "package")
+    pip("install", "native")
+    pip("install", "package")
+    holds("native", "package")
+    pip("uninstall", "package")
+    holds("native")
 
 
 def test_standins_installed_only_on_request(dist, tmp_path):
