@@ -19,7 +19,7 @@ if(NOT COMMAND kora_extension)
 endif()
 
 option(KORA_INSTALL_STANDINS
-  "Also install the stand-ins for the package's own files (kora_ui/__init__.py, kora_ui/fast/__init__.py, kora_ui.core, the peer modules)" OFF)
+  "Also install the stand-ins of the package's files (kora_ui and kora_ui.fast __init__.py, kora_ui.core, peers)" OFF)
 option(KORA_STATIC_CXX_RUNTIME
   "Link the C++ runtime statically into the modules (wheel builds: no dependency on the system's libstdc++)" OFF)
 set(KORA_INSTALL_PYDIR "." CACHE STRING

@@ -91,7 +91,8 @@ def package_wheel(tmp_path_factory):
     info = unpacked / "kora_ui-1.0.dist-info"
     info.mkdir()
     (info / "METADATA").write_text("Metadata-Version: 2.1\nName: kora_ui\nVersion: 1.0\n")
-    (info / "WHEEL").write_text(f"Wheel-Version: 1.0\nGenerator: tests\nRoot-Is-Purelib: false\nTag: {TAG}-{TAG}-linux_x86_64\n")
+    (info / "WHEEL").write_text(
+        f"Wheel-Version: 1.0\nGenerator: tests\nRoot-Is-Purelib: false\nTag: {TAG}-{TAG}-linux_x86_64\n")
     run(sys.executable, "-m", "wheel", "pack", "--dest-dir", top, unpacked)
     (wheel,) = top.glob("*.whl")
     return wheel
@@ -121,7 +122,8 @@ def test_wheel_holds_only_its_own_files(dist):
         names = set(z.namelist())
         assert z.read(INFO + "licenses/LICENSE") == (ROOT / "LICENSE").read_bytes()
     assert set(python_files(dist.wheel)) == expected(standins=False)
-    assert {n for n in names if n.startswith(INFO)} == {INFO + n for n in ("METADATA", "WHEEL", "RECORD", "licenses/LICENSE")}
+    info = {n for n in names if n.startswith(INFO)}
+    assert info == {INFO + n for n in ("METADATA", "WHEEL", "RECORD", "licenses/LICENSE")}
 
 
 def test_wheel_tag_is_the_broadest_auditwheel_allows(dist):
