@@ -112,9 +112,10 @@ class Case:
             if ns >= target_ns / 10 or n >= cap:
                 break
             n = min(cap, n * 10)
-        self.n = max(UNROLL, min(cap, int(n * target_ns / max(ns, 1)) // UNROLL * UNROLL))
-        if self.prebuilt:
-            self.n = max(1, min(self.n, 2000))
+        if self.native or self.prebuilt:
+            self.n = max(1, min(cap, 2000 if self.prebuilt else cap, int(n * target_ns / max(ns, 1))))
+        else:
+            self.n = max(UNROLL, min(cap, int(n * target_ns / max(ns, 1)) // UNROLL * UNROLL))
 
 
 def floor_cases():
@@ -730,8 +731,8 @@ def compare(a, b):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--rounds", type=int, default=15, help="CPU-time rounds")
-    ap.add_argument("--ms", type=float, default=2.0, help="milliseconds per case per round")
+    ap.add_argument("--rounds", type=int, default=31, help="CPU-time rounds")
+    ap.add_argument("--ms", type=float, default=3.0, help="milliseconds per case per round")
     ap.add_argument("--only", type=lambda s: [x for x in s.split(",") if x],
                     help="comma-separated call names or key substrings (with their baselines)")
     ap.add_argument("--out", default=str(ROOT / "build" / "bench.md"), help="markdown report")
