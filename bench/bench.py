@@ -79,8 +79,8 @@ class Case:
     `native(n)` instead runs n calls inside a C loop and returns their CPU
     time. `floor` names the case whose per-call cost is subtracted."""
 
-    def __init__(self, key, label, group, make=None, native=None, prebuilt=False, floor=None, cg=CG_CALLS):
-        self.key, self.label, self.group, self.cg = key, label, group, cg
+    def __init__(self, key, label, group, make=None, native=None, prebuilt=False, floor=None, cg=None):
+        self.key, self.label, self.group, self.cg = key, label, group, cg or CG_CALLS
         self.make, self.native, self.prebuilt = make, native, prebuilt
         self.floor = floor if floor is not None else ("c_floor" if native else "loop")
         self.loop = None
@@ -308,20 +308,19 @@ def baseline_cases(calls, mods, lib):
                               "baselines", make=lambda f=f, b=builder: _stmt("draw_texture_rec", *b(), {"f": f})))
 
     # Slot caches holding the same payload in the same slot as Cache.get's.
-    def cache_make(factory, stmt="c.get(k)"):
+    def cache_make(factory, stmt):
         def make():
             cache, member = calls.CALLS["Cache.get"].args()[0]
             c = factory()
-            c.set(member, calls.Payload(member.value))
+            if isinstance(c, list):  # an exact list, as the inline expression reads one
+                c[member.value] = calls.Payload(member.value)
+            else:
+                c.set(member, calls.Payload(member.value))
             return stmt, dict(c=c, k=member)
 
         return make
 
-    class ListCache(list):
-        def set(self, k, v):
-            self[k.value] = v
-
-    caches = [("inline", "inline lst[member.value]", lambda: ListCache([None] * 32), "c[k.value]"),
+    caches = [("inline", "inline lst[member.value]", lambda: [None] * 32, "c[k.value]"),
               ("py", "Python slot cache", PySlotCache, "c.get(k)"),
               ("min", "minimal C slot cache (METH_O)", mods["base"].SlotCache, "c.get(k)")]
     caches += [(n, n, mods[n].SlotCache, "c.get(k)") for n in ("nanobind", "pybind11") if mods[n]]
@@ -399,7 +398,7 @@ def scaling_cases(calls, sizes):
 
 def _cg_calls(n):
     """Calls counted under callgrind for a sequence of n: fewer as n grows."""
-    return (max(1, 100 // max(n, 1)), max(3, 600 // max(n, 1)))
+    return (max(1, CG_CALLS[0] // max(n, 1)), max(3, CG_CALLS[1] // max(n, 1)))
 
 
 # ---------------------------------------------------------------------------
