@@ -34,7 +34,6 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -639,7 +638,7 @@ def where(key, ref, dumps, top=12):
     return lines
 
 
-def report(cases, ir, cpu, dumps, info, md, scaling_sizes):
+def report(cases, ir, cpu, dumps, info, md):
     L = []
     h = (lambda t: ["", f"## {t}", ""]) if md else (lambda t: ["", f"== {t} =="])
     if md:
@@ -773,10 +772,10 @@ def main():
             f"(difference of {CG_CALLS[1]} and {CG_CALLS[0]} calls). CPU time: per-thread clock, {rounds} rounds "
             f"in shuffled order, floor of the same round subtracted. CPU rounds {t1 - t0:.0f} s, "
             f"callgrind {t2 - t1:.0f} s.")
-    print(report(cases, ir, cpu, dumps, info, False, SIZES))
+    print(report(cases, ir, cpu, dumps, info, False))
     if args.only or args.smoke:
         out = out.with_name(out.stem + "-only" + out.suffix)
-    out.write_text(report(cases, ir, cpu, dumps, info, True, SIZES))
+    out.write_text(report(cases, ir, cpu, dumps, info, True))
     jpath = pathlib.Path(args.json) if args.json else out.with_suffix(".json")
     labels = {c.key: c.label for c in cases}
     groups = {c.key: c.group for c in cases}

@@ -83,7 +83,7 @@ def scaling(ax, d):
     ax.set_xlabel("elements", fontsize=8)
     ax.set_ylabel("instructions per element", fontsize=8)
     ax.tick_params(labelsize=7)
-    ax.legend(fontsize=7, ncol=2, loc="upper right")
+    ax.legend(fontsize=7, ncol=4, loc="upper center", bbox_to_anchor=(0.5, -0.16))
     ax.grid(alpha=0.3)
     ax.set_title("Scaling: (I(n) − I(0)) / n, sequence setters and clear_selected", fontsize=9, loc="left")
 
@@ -96,7 +96,7 @@ def main(src, dst):
     fig = plt.figure(figsize=(15, 14))
     grid = fig.add_gridspec(3, 2, width_ratios=(1.1, 1), height_ratios=(1, 1, 1.1), hspace=0.55, wspace=0.45)
     paired(fig.add_subplot(grid[:, 0]), d, ["noop0", "noop1", "noop2", "noop3", "noop4"] + calls,
-           "Every call, positional arguments (no-op builtins on top)")
+           "Every call, positional, with the call table's arguments (no-op builtins on top)")
     draw = [f"{k}[plain texture]" for k in ["draw_texture_rec", "draw_texture_rec:kw"] + [
         f"{b}:draw_texture_rec" for b in ("min", "nanobind", "pybind11", "cffi", "ctypes")]]
     paired(fig.add_subplot(grid[0, 1]), d, draw, "draw_texture_rec against the bindings users write (plain texture)")
