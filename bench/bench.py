@@ -131,8 +131,8 @@ def floor_cases():
 
 
 def _stmt(name, args, kwargs, fn_env):
-    """The Python statement a user writes for this call, over locals a0.. and
-    keyword locals k_<name>, and the locals."""
+    """(statement, locals): the statement a user writes for this call, over
+    positional locals a0, a1, .. and keyword locals k_<name>."""
     env = dict(fn_env)
     pos = [f"a{i}" for i in range(len(args))]
     env.update(zip(pos, args))
@@ -409,7 +409,7 @@ SCALED = ("set_krshader_value_float_v", "set_krshader_value_vec4_v", "Cache.clea
 
 def setup(only, required, sizes):
     """Imports the subjects, points kora_raylib and the bindings at the no-op
-    raylib and returns (calls module, cases)."""
+    raylib and returns (baseline modules, cases)."""
     import calls
     from kora_ui.fast.raylib import kora_raylib as kr
 
@@ -732,7 +732,7 @@ def main():
     ap.add_argument("--rounds", type=int, default=31, help="CPU-time rounds")
     ap.add_argument("--ms", type=float, default=3.0, help="milliseconds per case per round")
     ap.add_argument("--only", type=lambda s: [x for x in s.split(",") if x],
-                    help="comma-separated call names or key substrings (with their baselines)")
+                    help="comma-separated call names (Cache methods as Cache.get), measured with the baselines")
     ap.add_argument("--out", default=str(ROOT / "build" / "bench.md"), help="markdown report")
     ap.add_argument("--json", default=None, help="all figures as JSON (default: next to --out)")
     ap.add_argument("--chart", default=None, help="chart image (default: next to --out; 'none' for no chart)")
