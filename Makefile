@@ -52,8 +52,10 @@ test-release: build
 demo: build
 	./tools/demo.sh
 
+# Call-cost benchmarks (not part of `make test`): `make bench ONLY=draw_texture_rec`
+# measures one call with its baselines; BENCH_ARGS go to bench/bench.py.
 bench: build
-	./tools/bench.sh
+	./tools/bench.sh $(if $(ONLY),--only $(ONLY)) $(BENCH_ARGS)
 
 clean:
 	rm -rf build

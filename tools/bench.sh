@@ -1,9 +1,36 @@
 #!/usr/bin/env bash
-# Runs the call-overhead benchmarks (bench/bench.py) against the release
-# build: prints the table and writes it as markdown to build/bench.md.
-# Extra arguments are passed to bench.py (see --help).
+# Runs the call-cost benchmarks (bench/bench.py) against the release build:
+# builds the binding-library baselines (bench/bindings) when needed, prints
+# the tables and writes build/bench.md, build/bench.json and build/bench.png.
+# Extra arguments are passed to bench.py (see --help), for example
+#   tools/bench.sh --only draw_texture_rec,Cache.get
+# To measure another build of the package with the same harness, point
+# KORA_PY_TREE at its package tree and keep the figures apart:
+#   KORA_PY_TREE=/path/to/other/build/python tools/bench.sh --only draw_texture_rec --json /tmp/other.json
+#   tools/bench.sh --compare build/bench-only.json /tmp/other.json
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PYTHON="${PYTHON:-$ROOT/.toolchain/usr/bin/python3.15}"
+TREE="${KORA_PY_TREE:-$ROOT/build/python}"
 export KORA_BENCH_DIR="${KORA_BENCH_DIR:-$ROOT/build/bench}"
-PYTHONPATH="$ROOT/build/python:$KORA_BENCH_DIR" "$PYTHON" "$ROOT/bench/bench.py" --out "$ROOT/build/bench.md" "$@"
+
+if [ "${1:-}" = --compare ]; then
+    exec "$PYTHON" "$ROOT/bench/bench.py" "$@"
+fi
+
+# nanobind, pybind11 and cffi baselines: a CMake project of their own, so that
+# the package's builds never compile them.
+bindings="$ROOT/build/bench-bindings"
+mkdir -p "$bindings"
+"$PYTHON" "$ROOT/bench/bindings/cffi_source.py" "$bindings/kr_bench_cffi.c.new" >/dev/null
+if ! cmp -s "$bindings/kr_bench_cffi.c.new" "$bindings/kr_bench_cffi.c"; then
+    mv "$bindings/kr_bench_cffi.c.new" "$bindings/kr_bench_cffi.c"
+else
+    rm "$bindings/kr_bench_cffi.c.new"
+fi
+cmake -S "$ROOT/bench/bindings" -B "$bindings/cmake" -DKORA_TOOLCHAIN="$(readlink -f "$ROOT/.toolchain")" \
+    -DKORA_BENCH_OUT="$KORA_BENCH_DIR" -DPython_EXECUTABLE="$PYTHON" \
+    -DKORA_CFFI_SOURCE="$bindings/kr_bench_cffi.c" >/dev/null
+cmake --build "$bindings/cmake" -j "$(nproc)" -- --no-print-directory >/dev/null
+
+PYTHONPATH="$TREE:$KORA_BENCH_DIR" "$PYTHON" "$ROOT/bench/bench.py" --out "$ROOT/build/bench.md" "$@"

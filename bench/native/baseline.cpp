@@ -10,11 +10,18 @@
 //   cache_get(lst, member)  lst[member.value]
 //   SlotCache               a minimal slot cache type: get (METH_O), set
 //   capi_loop(module, name, n, *args) / vtable_loop(cache, name, n, idx[, value])
-//   call_loop(n)            the cost of the loop and one indirect call
-// Each *_loop returns the elapsed nanoseconds of n calls (CLOCK_MONOTONIC).
+//   call_loop(n)            the cost of the loop, one indirect call to a routine
+//                           that returns a new reference, and its release
+// Each *_loop returns the CPU time of the calling thread spent on n calls, in
+// nanoseconds.
+//   cg_zero(), cg_dump(label)  callgrind's counters: reset, and write them out
+//                           under a label (no-ops when not run under callgrind)
 #include "kora_ui/fast/koracache/koracache.h"
 #include "kora_ui/fast/raylib/kora_raylib.h"
 
+#include <valgrind/callgrind.h>
+
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -87,17 +94,11 @@ PyObject *draw_texture_rec(PyObject *, PyObject *const *args, Py_ssize_t nargs) 
     }
     float r[4], p[2];
     if (!tuple_floats(args[1], r, 4) || !tuple_floats(args[2], p, 2)) return nullptr;
-    PyObject *color = args[3];
-    if (!PyTuple_Check(color) || PyTuple_GET_SIZE(color) < 4) {
-        PyErr_SetString(PyExc_TypeError, "expected a tuple");
-        return nullptr;
-    }
+    // Colour channels: float conversion, truncated toward zero, low 8 bits.
+    float cf[4];
+    if (!tuple_floats(args[3], cf, 4)) return nullptr;
     unsigned char c[4];
-    for (Py_ssize_t i = 0; i < 4; ++i) {
-        long x = PyLong_AsLong(PyTuple_GET_ITEM(color, i));
-        if (x == -1 && PyErr_Occurred()) return nullptr;
-        c[i] = static_cast<unsigned char>(x);
-    }
+    for (int i = 0; i < 4; ++i) c[i] = static_cast<unsigned char>(static_cast<std::int32_t>(cf[i]));
     g_draw(rl::Texture2D{static_cast<unsigned>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
                          static_cast<int>(v[3]), static_cast<int>(v[4])},
            rl::Rectangle{r[0], r[1], r[2], r[3]}, rl::Vector2{p[0], p[1]}, rl::Color{c[0], c[1], c[2], c[3]});
@@ -180,7 +181,7 @@ PyTypeObject slot_cache_type = [] {
 
 long long now_ns() {
     timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
@@ -325,13 +326,29 @@ PyObject *vtable_loop(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     return nullptr;
 }
 
-void nothing() {}
-void (*volatile g_nothing)() = nothing;
+PyObject *nothing() { return Py_NewRef(Py_None); }
+PyObject *(*volatile g_nothing)() = nothing;
 
 PyObject *call_loop(PyObject *, PyObject *arg) {
     long long n = PyLong_AsLongLong(arg);
     if (n == -1 && PyErr_Occurred()) return nullptr;
-    return timed(n, [] { return g_nothing(), !PyErr_Occurred(); });
+    return timed(n, [] {
+        PyObject *r = g_nothing();
+        Py_XDECREF(r);
+        return r != nullptr;
+    });
+}
+
+PyObject *cg_zero(PyObject *, PyObject *) {
+    CALLGRIND_ZERO_STATS;
+    Py_RETURN_NONE;
+}
+
+PyObject *cg_dump(PyObject *, PyObject *label) {
+    const char *s = PyUnicode_AsUTF8(label);
+    if (!s) return nullptr;
+    CALLGRIND_DUMP_STATS_AT(s);
+    Py_RETURN_NONE;
 }
 
 // ---------------------------------------------------------------------------
@@ -351,6 +368,8 @@ PyMethodDef methods[] = {
     {"capi_loop", fn(capi_loop), METH_FASTCALL, nullptr},
     {"vtable_loop", fn(vtable_loop), METH_FASTCALL, nullptr},
     {"call_loop", call_loop, METH_O, nullptr},
+    {"cg_zero", cg_zero, METH_NOARGS, nullptr},
+    {"cg_dump", cg_dump, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
