@@ -3,7 +3,13 @@
 
 #include "kora_ui/fast/koracache/koracache.h"
 
-#include "kora_ui/fast/common/frame.h"
+#include "kora_ui/fast/common/constants.h"
+#include "kora_ui/fast/common/convert.h"
+#include "kora_ui/fast/common/function.h"
+#include "kora_ui/fast/common/module.h"
+#include "kora_ui/fast/common/native_exception.h"
+#include "kora_ui/fast/common/tables.h"
+#include "kora_ui/fast/common/traceback.h"
 #include "koracache_constants.h"
 
 namespace kora::koracache {

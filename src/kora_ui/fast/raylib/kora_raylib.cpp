@@ -3,7 +3,13 @@
 
 #include "kora_ui/fast/raylib/kora_raylib.h"
 
-#include "kora_ui/fast/common/frame.h"
+#include "kora_ui/fast/common/constants.h"
+#include "kora_ui/fast/common/convert.h"
+#include "kora_ui/fast/common/function.h"
+#include "kora_ui/fast/common/module.h"
+#include "kora_ui/fast/common/native_exception.h"
+#include "kora_ui/fast/common/tables.h"
+#include "kora_ui/fast/common/traceback.h"
 #include "kora_raylib_constants.h"
 
 #include <cstring>
@@ -203,6 +209,17 @@ void set_vector2_krvector2(Vector2 *vec, PyObject *pos) {
         return;
     }
     *vec = Vector2{x, y};
+}
+
+// the truncated value is still reduced modulo 256; NaN and infinities give 0.
+inline std::uint8_t color_channel(double d) noexcept {
+    if (!std::isfinite(d)) return 0;
+    double t = std::trunc(d);
+    if (t >= -2147483648.0 && t <= 2147483647.0)
+        return static_cast<std::uint8_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(t)) & 0xFFu);
+    double m = std::fmod(t, 256.0);
+    if (m < 0) m += 256.0;
+    return static_cast<std::uint8_t>(static_cast<unsigned>(m));
 }
 
 void set_color(Color *col, PyObject *color) {
