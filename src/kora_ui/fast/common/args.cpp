@@ -104,86 +104,6 @@ int match_keywords(const FuncDef *def, PyObject **slots, Py_ssize_t npos, PyObje
     return 0;
 }
 
-void destroy_customs(const FuncDef *def, ArgVal *vals, int upto) {
-    for (int i = 0; i < upto; ++i)
-        if (def->params[i].kind == Kind::Custom && vals[i].p) def->params[i].destroy(vals[i].p);
-}
-
-// Step 5: the type tests, in parameter order.
-int check_args(const FuncDef *def, PyObject *const *raw) {
-    const int n = def->nparams;
-    for (int i = 0; i < n; ++i) {
-        const ParamDef &p = def->params[i];
-        PyObject *o = raw[i];
-        switch (p.check) {
-            case Check::Any:
-                continue;
-            case Check::NotNone:
-                if (o != Py_None) continue;
-                PyErr_Format(PyExc_TypeError, "Argument '%.200s' must not be None", p.name);
-                break;
-            case Check::Exact:
-                if (o == Py_None || Py_IS_TYPE(o, *p.type)) continue;
-                PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                             p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
-                break;
-            case Check::Subtype:
-                if (o == Py_None || PyObject_TypeCheck(o, *p.type)) continue;
-                PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                             p.name, (*p.type)->tp_name, Py_TYPE(o)->tp_name);
-                break;
-        }
-        return -1;
-    }
-    return 0;
-}
-
-// Steps 4 and 5: C conversions in parameter order, then the type tests.
-int convert_args(const FuncDef *def, PyObject *const *raw, ArgVal *vals, void *custom_storage) {
-    const int n = def->nparams;
-    for (int i = 0; i < n; ++i) {
-        const ParamDef &p = def->params[i];
-        PyObject *o = raw[i];
-        switch (p.kind) {
-            case Kind::Object:
-                vals[i].o = o;
-                break;
-            case Kind::Int:
-                if (to_int(o, &vals[i].i) < 0) goto fail;
-                break;
-            case Kind::Long:
-                if (to_long(o, &vals[i].l) < 0) goto fail;
-                break;
-            case Kind::Float: {
-                double d = to_double(o);
-                if (d == -1.0 && PyErr_Occurred()) goto fail;
-                vals[i].f = narrow(d);
-                break;
-            }
-            case Kind::Bool: {
-                int b = to_bool(o);
-                if (b < 0) goto fail;
-                vals[i].b = b != 0;
-                break;
-            }
-            case Kind::Custom:
-                vals[i].p = nullptr;
-                if (p.convert(o, custom_storage) < 0) goto fail;
-                vals[i].p = custom_storage;
-                break;
-        }
-        continue;
-    fail:
-        destroy_customs(def, vals, i);
-        return -1;
-    }
-    if (check_args(def, raw) < 0) {
-        if (def->has_custom) destroy_customs(def, vals, n);
-        return -1;
-    }
-    return 0;
-}
-
 // Steps 1 to 3: fills `slots` with one object per parameter.
 int collect_args(const FuncDef *def, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **slots) {
     const int n = def->nparams;
@@ -201,7 +121,7 @@ int collect_args(const FuncDef *def, PyObject *const *args, Py_ssize_t nargs, Py
         raise_count(def, nargs);
         return -1;
     }
-    if (args_in_declaration_order(def, nargs, kwnames)) {  // no search needed
+    if (args_in_declaration_order(def->names, n, nargs, kwnames)) {  // no search needed
         for (Py_ssize_t i = 0; i < n; ++i) slots[i] = args[i];
         return 0;
     }
@@ -220,27 +140,22 @@ int collect_args(const FuncDef *def, PyObject *const *args, Py_ssize_t nargs, Py
     return 0;
 }
 
-PyObject *call_impl(FuncDef *def, PyObject *self, PyObject *const *raw) {
-    ArgVal vals[kMaxParams];
-    if (def->objects_only) {  // nothing to convert or destroy: the type tests only
-        if (check_args(def, raw) < 0) return nullptr;
-        for (int i = 0; i < def->nparams; ++i) vals[i].o = raw[i];
-        return def->impl(self, vals);
-    }
-    alignas(std::max_align_t) unsigned char storage[kCustomStorage];
-    if (convert_args(def, raw, vals, storage) < 0) return nullptr;
-    PyObject *r = def->impl(self, vals);
-    if (def->has_custom) destroy_customs(def, vals, def->nparams);
-    return r;
-}
-
 }  // namespace
+
+void raise_check_failure(const ParamDef &p, PyObject *o) {
+    if (p.check == Check::NotNone) {
+        PyErr_Format(PyExc_TypeError, "Argument '%.200s' must not be None", p.name);
+        return;
+    }
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", p.name,
+                 (*p.type)->tp_name, Py_TYPE(o)->tp_name);
+}
 
 PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     auto *f = reinterpret_cast<FunctionObject *>(callable);
-    FuncDef *def = f->def;
+    const FuncDef *def = f->def;
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    PyObject *self = f->self;
+    PyObject *self = nullptr;
     PyObject *result = nullptr;
     if (def->self_type) {
         if (nargs < 1) {
@@ -265,13 +180,13 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, std::si
             PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", def->name, "takes no arguments", nargs);
             goto fail;
         }
-        result = def->impl(self, nullptr);
+        result = def->invoke(self, args);
     } else if (nargs == def->nparams && (!kwnames || PyTuple_GET_SIZE(kwnames) == 0)) {
-        result = call_impl(def, self, args);  // the common all-positional case
+        result = def->invoke(self, args);  // the common all-positional case
     } else {
         PyObject *slots[kMaxParams];
         if (collect_args(def, args, nargs, kwnames, slots) < 0) goto fail;
-        result = call_impl(def, self, slots);
+        result = def->invoke(self, slots);
     }
     if (result) return result;
 fail:
@@ -279,7 +194,8 @@ fail:
     return nullptr;
 }
 
-int parse_tuple_args(FuncDef *def, PyObject *args, PyObject *kwargs, ArgVal *out) {
+PyObject *call_with_tuple(const FuncDef *def, PyObject *self, PyObject *args, PyObject *kwargs) {
+    if (intern_names(def) < 0) return nullptr;
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     PyObject *const *stack = &PyTuple_GET_ITEM(args, 0);
     Ref values, names;
@@ -289,7 +205,7 @@ int parse_tuple_args(FuncDef *def, PyObject *args, PyObject *kwargs, ArgVal *out
         Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
         values = Ref::steal(PyTuple_New(nargs + nkw));
         names = Ref::steal(PyTuple_New(nkw));
-        if (!values || !names) return -1;
+        if (!values || !names) return nullptr;
         for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(values.get(), i, Py_NewRef(PyTuple_GET_ITEM(args, i)));
         Py_ssize_t pos = 0, k = 0;
         PyObject *key, *value;
@@ -301,9 +217,10 @@ int parse_tuple_args(FuncDef *def, PyObject *args, PyObject *kwargs, ArgVal *out
         stack = &PyTuple_GET_ITEM(values.get(), 0);
     }
     PyObject *slots[kMaxParams];
-    if (collect_args(def, stack, nargs, names.get(), slots) < 0 || check_args(def, slots) < 0) return -1;
-    for (int i = 0; i < def->nparams; ++i) out[i].o = slots[i];
-    return 0;
+    PyObject *result = nullptr;
+    if (collect_args(def, stack, nargs, names.get(), slots) == 0) result = def->invoke(self, slots);
+    if (!result) add_function_traceback(def);
+    return result;
 }
 
 }  // namespace kora

@@ -99,11 +99,4 @@ void raise_expected(const char *expected, PyObject *got);
 // The TypeError Python raises for subscripting None.
 inline void raise_not_subscriptable() { PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable"); }
 
-// The result of a wrapper around a routine that reports failure only by a
-// pending exception: None, or null when an exception is pending.
-inline PyObject *none_or_null() {
-    if (PyErr_Occurred()) return nullptr;
-    Py_RETURN_NONE;
-}
-
 }  // namespace kora

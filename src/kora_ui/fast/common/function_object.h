@@ -7,7 +7,7 @@ namespace kora {
 
 struct FunctionObject {
     PyObject_HEAD vectorcallfunc vectorcall;
-    FuncDef *def;
+    const FuncDef *def;
     PyObject *self;  // the module (for module functions)
     PyObject *globals;
     PyObject *name;

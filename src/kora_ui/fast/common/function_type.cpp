@@ -25,7 +25,7 @@ constexpr const char *kFunctionTypeKey = "function_type_v1";
 // cannot put a look-alike class there by accident.
 constexpr const char *kFunctionTypeCapsule = "_kora_ui_shared_types.function_type_v1";
 
-const char *tb_file_of(const FuncDef *def) { return def->tb_file ? def->tb_file : g_mod.id->tb_file; }
+const char *tb_file_of(const FuncDef *def) { return def->tb_file ? def->tb_file : g_mod.id->tb_file.data; }
 
 int function_traverse(PyObject *self, visitproc visit, void *arg) {
     auto *f = reinterpret_cast<FunctionObject *>(self);
@@ -284,37 +284,22 @@ PyObject *make_code(const FuncDef *def, PyObject *name, PyObject *qualname) {
 
 void add_function_traceback(const FuncDef *def) { add_traceback_in(def->fullname, def->line, tb_file_of(def)); }
 
-PyObject *make_function(FuncDef *def) {
-    int nreq = 0;
-    bool any_default = false;
+int intern_names(const FuncDef *def) {
     for (int i = 0; i < def->nparams; ++i) {
-        if (!def->names[i]) {
-            def->names[i] = PyUnicode_InternFromString(def->params[i].name);
-            if (!def->names[i]) return nullptr;
-            PyObject_Hash(def->names[i]);
-        }
-        if (def->params[i].default_none)
-            any_default = true;
-        else
-            ++nreq;
+        if (def->names[i]) continue;
+        def->names[i] = PyUnicode_InternFromString(def->params[i].name);
+        if (!def->names[i]) return -1;
+        PyObject_Hash(def->names[i]);
     }
-    def->nrequired = nreq;
-    def->objects_only = true;
-    def->has_custom = false;
-    for (int i = 0; i < def->nparams; ++i) {
-        def->objects_only = def->objects_only && def->params[i].kind == Kind::Object;
-        if (def->params[i].kind == Kind::Custom) {
-            // One scratch area per call holds the converted value.
-            if (def->has_custom) {
-                PyErr_Format(PyExc_SystemError, "%s: more than one parameter with a custom conversion", def->name);
-                return nullptr;
-            }
-            def->has_custom = true;
-        }
-    }
+    return 0;
+}
+
+PyObject *make_function(const FuncDef *def) {
+    if (intern_names(def) < 0) return nullptr;
+    const int nreq = def->nrequired;
     auto *f = PyObject_GC_New(FunctionObject, g_function_type);
     if (!f) return nullptr;
-    f->vectorcall = def->vectorcall ? def->vectorcall : function_vectorcall;
+    f->vectorcall = def->vectorcall;
     f->def = def;
     f->self = Py_NewRef(g_mod.module);
     f->globals = Py_NewRef(g_mod.dict);
@@ -331,9 +316,9 @@ PyObject *make_function(FuncDef *def) {
     Ref owner = Ref::steal(reinterpret_cast<PyObject *>(f));
     if (!(f->name = PyUnicode_InternFromString(def->name))) return nullptr;
     if (!(f->qualname = PyUnicode_FromString(def->qualname))) return nullptr;
-    if (!(f->module = PyUnicode_FromString(g_mod.id->full_name))) return nullptr;
+    if (!(f->module = PyUnicode_FromString(g_mod.id->full_name.data))) return nullptr;
     if (!(f->code = make_code(def, f->name, f->qualname))) return nullptr;
-    if (any_default) {
+    if (nreq < def->nparams) {
         if (!(f->defaults = PyTuple_New(def->nparams - nreq))) return nullptr;
         for (int i = nreq, j = 0; i < def->nparams; ++i, ++j) PyTuple_SET_ITEM(f->defaults, j, Py_NewRef(Py_None));
     }
@@ -341,12 +326,18 @@ PyObject *make_function(FuncDef *def) {
     return owner.release();
 }
 
-int add_function(PyObject *dict, FuncDef *def, PyTypeObject *owner) {
+int add_function(PyObject *dict, const FuncDef *def, PyTypeObject *owner) {
     Ref f = Ref::steal(make_function(def));
     if (!f) return -1;
     PyObject *key = reinterpret_cast<FunctionObject *>(f.get())->name;
     if (PyDict_SetItem(dict, key, f.get()) < 0) return -1;
     if (owner) PyType_Modified(owner);
+    return 0;
+}
+
+int add_functions(PyObject *dict, std::span<const FuncDef *const> table, PyTypeObject *owner) {
+    for (const FuncDef *def : table)
+        if (add_function(dict, def, owner) < 0) return -1;
     return 0;
 }
 

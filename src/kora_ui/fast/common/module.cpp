@@ -73,7 +73,7 @@ PyObject *define_module(const ModuleIdentity *id, int (*exec)(PyObject *module))
     };
     g_mod.id = id;
     slots[1].value = reinterpret_cast<void *>(exec);
-    def.m_name = id->short_name;
+    def.m_name = id->short_name.data;
     return PyModuleDef_Init(&def);
 }
 
@@ -84,7 +84,7 @@ int check_python_version(int major, int minor) {
     char message[200];
     std::snprintf(message, sizeof message,
                   "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d", major, minor,
-                  g_mod.id->full_name, "does not match", rt_major, rt_minor);
+                  g_mod.id->full_name.data, "does not match", rt_major, rt_minor);
     return PyErr_WarnEx(PyExc_RuntimeWarning, message, 1);
 }
 
@@ -92,7 +92,7 @@ int module_exec_begin(PyObject *module, const ConstTableDesc &consts) {
     if (g_mod.module) {
         if (g_mod.module == module) return 1;
         PyErr_Format(PyExc_RuntimeError, "Module '%s' has already been imported. Re-initialisation is not supported.",
-                     g_mod.id->short_name);
+                     g_mod.id->short_name.data);
         return -1;
     }
     g_mod.module = Py_NewRef(module);
@@ -104,7 +104,7 @@ int module_exec_begin(PyObject *module, const ConstTableDesc &consts) {
     if (load_constants(consts) < 0) return -1;
     if (obtain_function_type() < 0) return -1;
     PyObject *modules = PyImport_GetModuleDict();
-    Ref full = Ref::steal(PyUnicode_FromString(g_mod.id->full_name));
+    Ref full = Ref::steal(PyUnicode_FromString(g_mod.id->full_name.data));
     if (!full) return -1;
     int present = PyDict_Contains(modules, full.get());
     if (present < 0) return -1;
@@ -119,10 +119,10 @@ int module_exec_end() {
 }
 
 int module_exec_fail() {
-    if (g_mod.dict && g_mod.consts_ready) add_traceback(g_mod.id->init_name, 0);
+    if (g_mod.dict && g_mod.consts_ready) add_traceback(g_mod.id->init_name.data, 0);
     Py_CLEAR(g_mod.module);
     g_mod.dict = nullptr;
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_ImportError, g_mod.id->init_name);
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_ImportError, g_mod.id->init_name.data);
     return -1;
 }
 

@@ -4,18 +4,13 @@
 
 #include "kora_ui/fast/common/pyref.h"
 
+#include "kora_ui/fast/common/names.h"
+
 #include <cstdint>
 
 namespace kora {
 
 struct ConstTableDesc;
-
-struct ModuleIdentity {
-    const char *short_name;  // name in the module definition
-    const char *full_name;   // dotted name used in messages and tracebacks
-    const char *tb_file;     // file name of traceback entries
-    const char *init_name;   // "init <full_name>"
-};
 
 struct ModuleState {
     const ModuleIdentity *id = nullptr;

@@ -93,7 +93,7 @@ void add_traceback_in(const char *funcname, int line, const char *file) {
 }
 
 void add_traceback(const char *funcname, int line) {
-    add_traceback_in(funcname, line, g_mod.id ? g_mod.id->tb_file : "<unknown>");
+    add_traceback_in(funcname, line, g_mod.id ? g_mod.id->tb_file.data : "<unknown>");
 }
 
 }  // namespace kora
