@@ -11,10 +11,6 @@
 
 namespace kora {
 
-PyTypeObject *g_tuple_type = &PyTuple_Type;
-PyTypeObject *g_dict_type = &PyDict_Type;
-PyTypeObject *g_str_type = &PyUnicode_Type;
-
 namespace {
 
 void raise_count(const FuncDef *def, Py_ssize_t given) {

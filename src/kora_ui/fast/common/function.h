@@ -40,16 +40,16 @@ enum class Check : std::uint8_t {
 struct ParamDef {
     const char *name;
     Check check = Check::Any;
-    PyTypeObject **type = nullptr;  // for the type tests: where the type lives
-    bool default_none = false;      // an optional parameter whose default is None
-    bool truth = false;             // an integer taken as the object's truth value
+    PyTypeObject *const *type = nullptr;  // for the type tests: where the type lives
+    bool default_none = false;            // an optional parameter whose default is None
+    bool truth = false;                   // an integer taken as the object's truth value
 };
 
 constexpr ParamDef arg(const char *n) { return {n}; }
 constexpr ParamDef not_none(const char *n) { return {n, Check::NotNone}; }
-constexpr ParamDef exact(const char *n, PyTypeObject **t) { return {n, Check::Exact, t}; }
-constexpr ParamDef subtype(const char *n, PyTypeObject **t) { return {n, Check::Subtype, t}; }
-constexpr ParamDef instance(const char *n, PyTypeObject **t) { return {n, Check::Instance, t}; }
+constexpr ParamDef exact(const char *n, PyTypeObject *const *t) { return {n, Check::Exact, t}; }
+constexpr ParamDef subtype(const char *n, PyTypeObject *const *t) { return {n, Check::Subtype, t}; }
+constexpr ParamDef instance(const char *n, PyTypeObject *const *t) { return {n, Check::Instance, t}; }
 constexpr ParamDef optional(const char *n) { return {n, Check::Any, nullptr, true}; }
 constexpr ParamDef truth(const char *n) { return {n, Check::Any, nullptr, false, true}; }
 
@@ -480,8 +480,8 @@ int add_functions(PyObject *dict, std::span<const FuncDef *const> table, PyTypeO
 PyObject *call_with_tuple(const FuncDef *def, PyObject *self, PyObject *args, PyObject *kwargs);
 
 // Builtin types for exact checks (addresses of the interpreter's own types).
-extern PyTypeObject *g_tuple_type;
-extern PyTypeObject *g_dict_type;
-extern PyTypeObject *g_str_type;
+inline constexpr PyTypeObject *g_tuple_type = &PyTuple_Type;
+inline constexpr PyTypeObject *g_dict_type = &PyDict_Type;
+inline constexpr PyTypeObject *g_str_type = &PyUnicode_Type;
 
 }  // namespace kora

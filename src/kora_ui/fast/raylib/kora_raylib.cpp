@@ -124,7 +124,7 @@ PyObject *fast_noargs(PyObject *callable, PyObject *const *args, std::size_t nar
 // Python-visible functions: each declares its parameters once; the routine's
 // parameter types give the conversions.
 
-constexpr PyTypeObject **kTuple = &g_tuple_type;
+constexpr PyTypeObject *const *kTuple = &g_tuple_type;
 constexpr PyTypeObject **kVector2 = &g_KrVector2;
 constexpr PyTypeObject **kShader = &g_KrShader;
 
