@@ -1,24 +1,27 @@
 // Cross-module tables: importing a peer type with its size check and C-level
-// method table (`__pyx_vtable__`), publishing ours, and the export table of
-// native routines (`__pyx_capi__`).
+// method table (`__pyx_vtable__`), and publishing ours. Free of module state,
+// so the stand-in peers use it too.
 
 #include "kora_ui/fast/common/tables.h"
 
-#include "kora_ui/fast/common/module.h"
-
 namespace kora {
 
-int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t expected_size, PyTypeObject **type_out,
-                     void **vtable_out) {
+PyTypeObject *import_type(const char *module_name, const char *type_name) {
     Ref module = Ref::steal(PyImport_ImportModule(module_name));
-    if (!module) return -1;
+    if (!module) return nullptr;
     Ref type = Ref::steal(PyObject_GetAttrString(module.get(), type_name));
-    if (!type) return -1;
+    if (!type) return nullptr;
     if (!PyType_Check(type.get())) {
         PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", module_name, type_name);
-        return -1;
+        return nullptr;
     }
-    auto *tp = reinterpret_cast<PyTypeObject *>(type.get());
+    return reinterpret_cast<PyTypeObject *>(type.release());
+}
+
+namespace {
+
+// A type smaller than the compiled layout is refused; a bigger one warns.
+int check_type_size(PyTypeObject *tp, const char *module_name, const char *type_name, Py_ssize_t expected_size) {
     Py_ssize_t basic = tp->tp_basicsize;
     Py_ssize_t item = tp->tp_itemsize;
     Py_ssize_t got = item ? basic + (item > 8 ? item : 8) : basic;
@@ -30,34 +33,47 @@ int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t 
         return -1;
     }
     if (basic > expected_size) {
-        if (PyErr_WarnFormat(PyExc_RuntimeWarning, 0,
-                             "%.200s.%.200s size changed, may indicate binary incompatibility. Expected %zd from C "
-                             "header, got %zd from PyObject",
-                             module_name, type_name, expected_size, basic) < 0)
-            return -1;
+        return PyErr_WarnFormat(PyExc_RuntimeWarning, 0,
+                                "%.200s.%.200s size changed, may indicate binary incompatibility. Expected %zd from C "
+                                "header, got %zd from PyObject",
+                                module_name, type_name, expected_size, basic);
     }
-    if (vtable_out) {
-        Ref key = Ref::steal(PyUnicode_InternFromString("__pyx_vtable__"));
-        if (!key) return -1;
-        Ref type_dict = Ref::steal(PyType_GetDict(tp));
-        if (!type_dict) return -1;
-        PyObject *cap = nullptr;
-        int found = PyDict_GetItemRef(type_dict.get(), key.get(), &cap);
-        if (found < 0) return -1;
-        if (found == 0) {
-            PyErr_SetObject(PyExc_KeyError, key.get());
-            return -1;
-        }
-        Ref capref = Ref::steal(cap);
-        // Anything but a capsule is refused before it is asked for its name,
-        // which would raise and leave that error pending.
-        void *vt = PyCapsule_CheckExact(cap) ? PyCapsule_GetPointer(cap, PyCapsule_GetName(cap)) : nullptr;
-        if (!vt) {
-            if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, "invalid vtable found for imported type");
-            return -1;
-        }
-        *vtable_out = vt;
+    return 0;
+}
+
+}  // namespace
+
+int type_vtable(PyTypeObject *tp, void **vtable_out) {
+    Ref key = Ref::steal(PyUnicode_InternFromString("__pyx_vtable__"));
+    if (!key) return -1;
+    Ref type_dict = Ref::steal(PyType_GetDict(tp));
+    if (!type_dict) return -1;
+    PyObject *cap = nullptr;
+    int found = PyDict_GetItemRef(type_dict.get(), key.get(), &cap);
+    if (found < 0) return -1;
+    if (found == 0) {
+        PyErr_SetObject(PyExc_KeyError, key.get());
+        return -1;
     }
+    Ref capref = Ref::steal(cap);
+    // Anything but a capsule is refused before it is asked for its name,
+    // which would raise and leave that error pending.
+    void *vt = PyCapsule_CheckExact(cap) ? PyCapsule_GetPointer(cap, PyCapsule_GetName(cap)) : nullptr;
+    if (!vt) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, "invalid vtable found for imported type");
+        return -1;
+    }
+    *vtable_out = vt;
+    return 0;
+}
+
+int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t expected_size, PyTypeObject **type_out,
+                     void **vtable_out) {
+    Ref type = Ref::steal(reinterpret_cast<PyObject *>(import_type(module_name, type_name)));
+    if (!type) return -1;
+    auto *tp = reinterpret_cast<PyTypeObject *>(type.get());
+    if (check_type_size(tp, module_name, type_name, expected_size) < 0) return -1;
+    if (vtable_out && type_vtable(tp, vtable_out) < 0) return -1;
     *type_out = reinterpret_cast<PyTypeObject *>(type.release());  // kept for the life of the process
     return 0;
 }
@@ -72,23 +88,6 @@ int publish_vtable(PyTypeObject *type, void *vtable) {
     if (!capsule) return -1;
     if (PyDict_SetItemString(type->tp_dict, "__pyx_vtable__", capsule.get()) < 0) return -1;
     PyType_Modified(type);
-    return 0;
-}
-
-int publish_capi(const CapiEntry *entries, std::size_t count) {
-    PyObject *found = nullptr;
-    if (PyDict_GetItemStringRef(g_mod.dict, "__pyx_capi__", &found) < 0) return -1;
-    Ref table = Ref::steal(found);
-    if (!table) {
-        table = Ref::steal(PyDict_New());
-        if (!table) return -1;
-        if (PyDict_SetItemString(g_mod.dict, "__pyx_capi__", table.get()) < 0) return -1;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        Ref capsule = Ref::steal(PyCapsule_New(entries[i].function, entries[i].signature, nullptr));
-        if (!capsule) return -1;
-        if (PyDict_SetItemString(table.get(), entries[i].name, capsule.get()) < 0) return -1;
-    }
     return 0;
 }
 

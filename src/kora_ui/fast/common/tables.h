@@ -14,6 +14,12 @@ namespace kora {
 int import_peer_type(const char *module_name, const char *type_name, Py_ssize_t expected_size, PyTypeObject **type_out,
                      void **vtable_out);
 
+// Imports `module_name`.`type_name`, checked to be a type (new reference).
+PyTypeObject *import_type(const char *module_name, const char *type_name);
+
+// The C-level method table a type publishes under `__pyx_vtable__`.
+int type_vtable(PyTypeObject *type, void **vtable_out);
+
 // Checks the builtin `type` against the size this module was compiled with.
 int check_builtin_type_size();
 
