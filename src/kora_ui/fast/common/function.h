@@ -206,6 +206,7 @@ struct Declaration {
     PyTypeObject **self_type = nullptr;
     const char *tb_file = nullptr;
     vectorcallfunc fast = nullptr;
+    bool has_fast = false;  // tested instead of `fast`: sanitizer builds do not fold function-pointer tests
 };
 
 // A declared name with the source line of the declaration.
@@ -248,7 +249,10 @@ consteval auto declare(const ModuleIdentity &module, Owner owner, DeclName name,
     [[maybe_unused]] auto take = [&](auto item) {
         using T = decltype(item);
         if constexpr (std::is_same_v<T, ParamDef>) d.params[i++] = item;
-        if constexpr (std::is_same_v<T, FastEntry>) d.fast = item.entry;
+        if constexpr (std::is_same_v<T, FastEntry>) {
+            d.fast = item.entry;
+            d.has_fast = true;
+        }
         if constexpr (std::is_same_v<T, TracebackFile>) d.tb_file = item.file;
     };
     (take(items), ...);
@@ -426,7 +430,7 @@ struct FunctionTraits {
         D.self_type,
         D.tb_file,
         &invoke,
-        D.fast ? D.fast : &entry,
+        D.has_fast ? D.fast : &entry,
         names,
     };
 };
