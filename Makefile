@@ -13,7 +13,7 @@ DEBUG ?= 0
 BUILD_TYPE := $(if $(filter 1,$(DEBUG)),Debug,Release)
 export PYTHON PYTHON_DBG
 
-.PHONY: all provision build build-debug build-asan test test-release test-debug test-asan demo bench clean
+.PHONY: all provision build build-debug build-asan build-clang test test-release test-debug test-asan demo bench clean
 
 all: build
 
@@ -36,9 +36,17 @@ build-debug: provision
 build-asan: provision
 	$(call cmake_build,asan,$(PYTHON),build/asan/python,-DKORA_SANITIZE=ON)
 
+# The modules built with clang++ as well, so they stay warning-free under both
+# compilers (the suite runs on the g++ builds).
+KORA_MODULES := kora_raylib koracache kora_peer_krvector2 kora_peer_krshader kora_peer_krrect kora_peer_krrendertex
+build-clang: provision
+	cmake -S . -B build/clang/cmake -DKORA_PYTHON=$(PYTHON) -DKORA_PY_OUT=$(ROOT)/build/clang/python \
+	    -DCMAKE_CXX_COMPILER=clang++ -DKORA_BUILD_TESTS=OFF >/dev/null
+	cmake --build build/clang/cmake -j $(JOBS) --target $(KORA_MODULES) -- --no-print-directory
+
 # Release, debug-interpreter (reference checks) and sanitizer runs. A user's
 # own interpreter without a debug build skips the debug run.
-test: build build-asan
+test: build build-asan build-clang
 	@if [ -x "$(PYTHON_DBG)" ]; then \
 	    $(MAKE) --no-print-directory build-debug && ./tools/run_tests.sh all; \
 	else \

@@ -14,7 +14,8 @@ from types import SimpleNamespace
 
 import pytest
 
-import realraylib as rr
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
+import realraylib as rr  # noqa: E402  (tools/realraylib.py, shared with the demo)
 from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2

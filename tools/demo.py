@@ -16,9 +16,8 @@ import sys
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests"))
 
-import realraylib as rr  # noqa: E402
+import realraylib as rr  # noqa: E402  (next to this file)
 from kora_ui.core.enums import CacheType  # noqa: E402
 from kora_ui.fast.koracache.koracache import Cache  # noqa: E402
 from kora_ui.fast.krrect.krrect import KrRect  # noqa: E402

@@ -143,8 +143,7 @@ def main():
     w = []
     w.append(f"// Generated from {src.split('/')[-1]} by gen_constants.py; do not edit.")
     w.append("#pragma once")
-    w.append("#include <cstddef>")
-    w.append("#include <cstdint>")
+    w.append('#include "kora_ui/fast/common/constants.h"')
     w.append("namespace kora::generated {")
     w.append("enum ConstId : int {")
     for i, n in enumerate(names):
@@ -162,6 +161,9 @@ def main():
     w.append("inline constexpr std::uint8_t kCompressed[] = {")
     for i in range(0, len(comp), 16):
         w.append("    " + ", ".join(str(b) for b in comp[i:i + 16]) + ",")
+    w.append("};")
+    w.append("inline constexpr ConstTableDesc kConstTable = {")
+    w.append("    kCompressed, kCompressedLen, kExpandedLen, kLengths, kStrCount, kUninternedCount, kBytesCount,")
     w.append("};")
     w.append("}  // namespace kora::generated")
     with open(dst, "w", encoding="utf-8") as f:

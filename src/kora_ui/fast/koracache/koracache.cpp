@@ -1,36 +1,27 @@
 // koracache: the Cache type, 32 slots addressed by the `value` of CacheType
 // members, with keyed access, clearing, copying and pickling.
 
-#include "kora_ui/fast/koracache/koracache.h"
+#include "kora_ui/fast/koracache/cache_module.h"
 
-#include "kora_ui/fast/common/frame.h"
+#include "kora_ui/fast/common/constants.h"
+#include "kora_ui/fast/common/convert.h"
+#include "kora_ui/fast/common/function.h"
+#include "kora_ui/fast/common/module.h"
+#include "kora_ui/fast/common/native_exception.h"
+#include "kora_ui/fast/common/tables.h"
+#include "kora_ui/fast/common/traceback.h"
 #include "koracache_constants.h"
 
 namespace kora::koracache {
 
 using namespace kora::generated;
 
-#define FULLNAME(n) "kora_ui.fast.koracache.koracache." n
+PyTypeObject *g_cache_type = &CacheTypeObject;
+PyObject *g_checksum = nullptr;
 
 namespace {
 
-constexpr const char *kTreeFragment = "(tree fragment)";
-constexpr long kChecksum = 0xBD51CB4;
-constexpr long kAcceptedChecksums[] = {0xBD51CB4, 0xE95C4D5, 0xC883660};
-
-const ModuleIdentity kIdentity = {
-    "koracache",
-    "kora_ui.fast.koracache.koracache",
-    "src/kora_ui/fast/koracache/koracache",
-    "init kora_ui.fast.koracache.koracache",
-};
-
-extern PyTypeObject CacheTypeObject;
-PyTypeObject *g_cache_type = &CacheTypeObject;
-PyObject *g_checksum = nullptr;  // the int written into pickles
 CacheVTable g_vtable;
-
-CacheObject *as_cache(PyObject *o) { return reinterpret_cast<CacheObject *>(o); }
 
 // The slot list, or null with TypeError while detached.
 inline PyObject *slots_of(CacheObject *self) {
@@ -105,7 +96,7 @@ int slot_index(PyObject *key, int *idx) {
 PyObject *c_get(CacheObject *self, int type_idx) {
     PyObject *arr = slots_of(self);
     if (!arr || !index_ok(arr, type_idx)) {
-        KORA_TB(FULLNAME("Cache.c_get"));
+        add_traceback(dotted<"Cache.c_get">);
         return nullptr;
     }
     return Py_NewRef(PyList_GET_ITEM(arr, type_idx));
@@ -113,14 +104,17 @@ PyObject *c_get(CacheObject *self, int type_idx) {
 
 void c_set(CacheObject *self, int type_idx, PyObject *value) {
     PyObject *arr = slots_of(self);
-    if (!arr || !index_ok(arr, type_idx)) return KORA_TB(FULLNAME("Cache.c_set"));
+    if (!arr || !index_ok(arr, type_idx)) {
+        add_traceback(dotted<"Cache.c_set">);
+        return;
+    }
     store_slot(arr, type_idx, value);
 }
 
 PyObject *c_get_or_set_val(CacheObject *self, int type_idx, PyObject *value) {
     PyObject *arr = slots_of(self);
     if (!arr || !index_ok(arr, type_idx)) {
-        KORA_TB(FULLNAME("Cache.c_get_or_set_val"));
+        add_traceback(dotted<"Cache.c_get_or_set_val">);
         return nullptr;
     }
     if (PyList_GET_ITEM(arr, type_idx) == Py_None) {
@@ -128,7 +122,7 @@ PyObject *c_get_or_set_val(CacheObject *self, int type_idx, PyObject *value) {
         // Releasing the old None runs no code, but read the list again all the same.
         arr = slots_of(self);
         if (!arr || !index_ok(arr, type_idx)) {
-            KORA_TB(FULLNAME("Cache.c_get_or_set_val"));
+            add_traceback(dotted<"Cache.c_get_or_set_val">);
             return nullptr;
         }
     }
@@ -136,31 +130,31 @@ PyObject *c_get_or_set_val(CacheObject *self, int type_idx, PyObject *value) {
 }
 
 PyObject *c_get_or_exec(CacheObject *self, int type_idx, PyObject *func) {
-    const char *fullname = FULLNAME("Cache.c_get_or_exec");
+    const char *fullname = dotted<"Cache.c_get_or_exec">;
     PyObject *arr = slots_of(self);
     if (!arr || !index_ok(arr, type_idx)) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     PyObject *current = PyList_GET_ITEM(arr, type_idx);
     if (current != Py_None) return Py_NewRef(current);
     Ref result = Ref::steal(PyObject_CallNoArgs(func));
     if (!result) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     // `func` may have cleared, refilled or replaced the slot list: store into
     // whatever list is current now, unconditionally.
     arr = slots_of(self);
     if (!arr || !index_ok(arr, type_idx)) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     store_slot(arr, type_idx, result.get());
     result.reset();
     arr = slots_of(self);
     if (!arr || !index_ok(arr, type_idx)) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     return Py_NewRef(PyList_GET_ITEM(arr, type_idx));
@@ -169,7 +163,10 @@ PyObject *c_get_or_exec(CacheObject *self, int type_idx, PyObject *func) {
 void c_clear(CacheObject *self) {
     for (Py_ssize_t i = 0; i < kSlotCount; ++i) {
         PyObject *arr = slots_of(self);
-        if (!arr) return KORA_TB(FULLNAME("Cache.c_clear"));
+        if (!arr) {
+            add_traceback(dotted<"Cache.c_clear">);
+            return;
+        }
         if (i < PyList_GET_SIZE(arr)) store_slot(arr, i, Py_None);  // a shorter restored list has no slot i
     }
 }
@@ -195,14 +192,20 @@ int mark_slots(PyObject *list, bool *flags) {
 }
 
 void c_clear_selected(CacheObject *self, PyObject *blacklist, PyObject *whitelist) {
-    const char *fullname = FULLNAME("Cache.c_clear_selected");
+    const char *fullname = dotted<"Cache.c_clear_selected">;
     bool black[kSlotCount] = {};
     bool white[kSlotCount] = {};
-    if (mark_slots(blacklist, black) < 0 || mark_slots(whitelist, white) < 0) return KORA_TB(fullname);
+    if (mark_slots(blacklist, black) < 0 || mark_slots(whitelist, white) < 0) {
+        add_traceback(fullname);
+        return;
+    }
     for (Py_ssize_t i = 0; i < kSlotCount; ++i) {
         if (black[i] || !white[i]) continue;
         PyObject *arr = slots_of(self);
-        if (!arr) return KORA_TB(fullname);
+        if (!arr) {
+            add_traceback(fullname);
+            return;
+        }
         if (i < PyList_GET_SIZE(arr)) store_slot(arr, i, Py_None);
     }
 }
@@ -210,7 +213,7 @@ void c_clear_selected(CacheObject *self, PyObject *blacklist, PyObject *whitelis
 CacheObject *c_new() {
     auto *self = reinterpret_cast<CacheObject *>(CacheTypeObject.tp_alloc(&CacheTypeObject, 0));
     if (!self) {
-        KORA_TB(FULLNAME("Cache.new"));
+        add_traceback(dotted<"Cache.new">);
         return nullptr;
     }
     self->vtab = &g_vtable;
@@ -218,7 +221,7 @@ CacheObject *c_new() {
     if (!self->cache_arr) {
         self->cache_arr = Py_NewRef(Py_None);
         Py_DECREF(self);
-        KORA_TB(FULLNAME("Cache.new"));
+        add_traceback(dotted<"Cache.new">);
         return nullptr;
     }
     return self;
@@ -235,21 +238,19 @@ PyObject *cache_tp_new(PyTypeObject *type, PyObject *, PyObject *) {
     return o;
 }
 
-FuncDef def_init = {"__init__", "Cache.__init__", FULLNAME("Cache.__init__"), nullptr, 0, nullptr, __LINE__};
+// Cache.__init__(): takes no arguments and gives the instance fresh slots.
+PyObject *reset_slots(CacheObject *self) {
+    PyObject *list = new_slot_list();
+    if (!list) return nullptr;
+    Py_SETREF(self->cache_arr, list);
+    Py_RETURN_NONE;
+}
+
+constexpr auto d_init = method<reset_slots>(kModule, kCache, "__init__");
 
 int cache_tp_init(PyObject *self, PyObject *args, PyObject *kwargs) {
-    ArgVal none[1];
-    if (parse_tuple_args(&def_init, args, kwargs, none) < 0) {
-        KORA_TB(def_init.fullname);
-        return -1;
-    }
-    PyObject *list = new_slot_list();
-    if (!list) {
-        KORA_TB(def_init.fullname);
-        return -1;
-    }
-    Py_SETREF(as_cache(self)->cache_arr, list);
-    return 0;
+    Ref r = Ref::steal(call_with_tuple(def_of<d_init>, self, args, kwargs));
+    return r ? 0 : -1;
 }
 
 int cache_traverse(PyObject *self, visitproc visit, void *arg) {
@@ -273,25 +274,25 @@ void cache_dealloc(PyObject *self) {
 PyObject *cache_type_global() { return lookup_global(K(K_CacheType)); }
 
 PyObject *getitem(PyObject *self, PyObject *key) {
-    const char *fullname = FULLNAME("Cache.__getitem__");
+    const char *fullname = dotted<"Cache.__getitem__">;
     Ref cache_type = Ref::steal(cache_type_global());
     if (!cache_type) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     int is = PyObject_IsInstance(key, cache_type.get());
     if (is <= 0) {
         if (is == 0) PyErr_SetString(PyExc_TypeError, "The key for cache access must be of type CacheType");
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     int idx;
     if (!slots_of(as_cache(self)) || slot_index(key, &idx) < 0) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     PyObject *r = c_get(as_cache(self), idx);
-    if (!r) KORA_TB(fullname);
+    if (!r) add_traceback(fullname);
     return r;
 }
 
@@ -303,15 +304,15 @@ PyObject *sq_getitem(PyObject *self, Py_ssize_t i) {
 
 // Attribute read of a member name: the content of that member's slot.
 PyObject *member_attr(PyObject *self, PyObject *name) {
-    const char *fullname = FULLNAME("Cache.__getattr__");
+    const char *fullname = dotted<"Cache.__getattr__">;
     Ref cache_type = Ref::steal(cache_type_global());
     if (!cache_type) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     Ref members = Ref::steal(PyObject_GetAttr(cache_type.get(), K(K___members__)));
     if (!members) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     int has = PySequence_Contains(members.get(), name);
@@ -322,27 +323,29 @@ PyObject *member_attr(PyObject *self, PyObject *name) {
             Ref error = Ref::steal(PyObject_CallOneArg(PyExc_AttributeError, name));
             if (error) PyErr_SetObject(PyExc_AttributeError, error.get());
         }
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     if (!slots_of(as_cache(self))) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     Ref member = Ref::steal(PyObject_GetItem(cache_type.get(), name));
     int idx;
     if (!member || slot_index(member.get(), &idx) < 0) {
-        KORA_TB(fullname);
+        add_traceback(fullname);
         return nullptr;
     }
     PyObject *r = c_get(as_cache(self), idx);
-    if (!r) KORA_TB(fullname);
+    if (!r) add_traceback(fullname);
     return r;
 }
 
 PyMappingMethods cache_as_mapping = {nullptr, getitem, nullptr};
 PySequenceMethods cache_as_sequence = {nullptr, nullptr, nullptr, sq_getitem, nullptr,
                                        nullptr, nullptr, nullptr, nullptr,    nullptr};
+
+}  // namespace
 
 PyTypeObject CacheTypeObject = [] {
     PyTypeObject t{};
@@ -361,31 +364,13 @@ PyTypeObject CacheTypeObject = [] {
     return t;
 }();
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // Methods
 
-template <std::size_t N>
-constexpr int count_of(const ParamDef (&)[N]) {
-    return static_cast<int>(N);
-}
-
-// A method of Cache: its parameters (after the instance) and its body.
-#define METHOD(pyname, params, ...)                                                 \
-    FuncDef def_##pyname = {#pyname,  "Cache." #pyname, FULLNAME("Cache." #pyname), \
-                            params,   count_of(params), __VA_ARGS__,                \
-                            __LINE__, &g_cache_type};
-#define METHOD0(pyname, ...)                                                                                 \
-    FuncDef def_##pyname = {#pyname,  "Cache." #pyname, FULLNAME("Cache." #pyname), nullptr, 0, __VA_ARGS__, \
-                            __LINE__, &g_cache_type};
-
-METHOD0(clear, [](PyObject *self, ArgVal *) {
-    c_clear(as_cache(self));
-    return none_or_null();
-})
-
-const ParamDef p_clear_selected[] = {optional("blacklist"), optional("whitelist")};
-METHOD(clear_selected, p_clear_selected, [](PyObject *self, ArgVal *a) -> PyObject * {
-    Ref blacklist = Ref::borrow(a[0].o), whitelist = Ref::borrow(a[1].o);
+PyObject *clear_selected(CacheObject *self, PyObject *blacklist_arg, PyObject *whitelist_arg) {
+    Ref blacklist = Ref::borrow(blacklist_arg), whitelist = Ref::borrow(whitelist_arg);
     int truth = PyObject_IsTrue(blacklist.get());
     if (truth < 0) return nullptr;
     if (!truth && !(blacklist = Ref::steal(PyList_New(0)))) return nullptr;
@@ -409,212 +394,69 @@ METHOD(clear_selected, p_clear_selected, [](PyObject *self, ArgVal *a) -> PyObje
         raise_expected("list", whitelist.get());
         return nullptr;
     }
-    c_clear_selected(as_cache(self), blacklist.get(), whitelist.get());
+    c_clear_selected(self, blacklist.get(), whitelist.get());
     return none_or_null();
-})
+}
 
-const ParamDef p_get[] = {not_none("type")};
-METHOD(get, p_get, [](PyObject *self, ArgVal *a) -> PyObject * {
+PyObject *get(CacheObject *self, PyObject *type) {
     int idx;
-    if (slot_index(a[0].o, &idx) < 0) return nullptr;
-    return c_get(as_cache(self), idx);
-})
+    if (slot_index(type, &idx) < 0) return nullptr;
+    return c_get(self, idx);
+}
 
-const ParamDef p_set[] = {obj("type"), obj("value")};
-METHOD(set, p_set, [](PyObject *self, ArgVal *a) -> PyObject * {
+void set(CacheObject *self, PyObject *type, PyObject *value) {
     int idx;
-    if (slot_index(a[0].o, &idx) < 0) return nullptr;
-    c_set(as_cache(self), idx, a[1].o);
-    return none_or_null();
-})
+    if (slot_index(type, &idx) == 0) c_set(self, idx, value);
+}
 
-METHOD(get_or_set_val, p_set, [](PyObject *self, ArgVal *a) -> PyObject * {
+PyObject *get_or_set_val(CacheObject *self, PyObject *type, PyObject *value) {
     int idx;
-    if (slot_index(a[0].o, &idx) < 0) return nullptr;
-    return c_get_or_set_val(as_cache(self), idx, a[1].o);
-})
+    if (slot_index(type, &idx) < 0) return nullptr;
+    return c_get_or_set_val(self, idx, value);
+}
 
-const ParamDef p_get_or_exec[] = {not_none("type"), not_none("func")};
-METHOD(get_or_exec, p_get_or_exec, [](PyObject *self, ArgVal *a) -> PyObject * {
+PyObject *get_or_exec(CacheObject *self, PyObject *type, PyObject *func) {
     int idx;
-    if (slot_index(a[0].o, &idx) < 0) return nullptr;
-    return c_get_or_exec(as_cache(self), idx, a[1].o);
-})
+    if (slot_index(type, &idx) < 0) return nullptr;
+    return c_get_or_exec(self, idx, func);
+}
 
-const ParamDef p_getattr[] = {exact("type", &g_str_type)};
-METHOD(__getattr__, p_getattr, [](PyObject *self, ArgVal *a) { return member_attr(self, a[0].o); })
+PyObject *getattr(CacheObject *self, PyObject *name) { return member_attr(reinterpret_cast<PyObject *>(self), name); }
 
-METHOD0(copy, [](PyObject *self, ArgVal *) -> PyObject * {
+PyObject *copy(CacheObject *self) {
     Ref fresh = Ref::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject *>(&CacheTypeObject)));
     if (!fresh) return nullptr;
-    PyObject *arr = slots_of(as_cache(self));
+    PyObject *arr = slots_of(self);
     if (!arr) return nullptr;
     PyObject *copied = PyList_GetSlice(arr, 0, PyList_GET_SIZE(arr));
     if (!copied) return nullptr;
     Py_SETREF(as_cache(fresh.get())->cache_arr, copied);
     return fresh.release();
-})
-
-const ParamDef p_deepcopy[] = {obj("memo")};
-METHOD(__deepcopy__, p_deepcopy, [](PyObject *self, ArgVal *) {
-    // Through the instance, so a subclass's copy is used; memo is not needed
-    // because slot contents are shared, not copied.
-    return PyObject_CallMethodNoArgs(self, K(K_copy));
-})
-
-// ---------------------------------------------------------------------------
-// Pickling
-
-// Restores a state tuple into `self`: element 0 becomes the slot list,
-// element 1 (if true) updates the instance dictionary.
-PyObject *unpickle_set_state(CacheObject *self, PyObject *state) {
-    const char *fullname = FULLNAME("__pyx_unpickle_Cache__set_state");
-    auto fail = [&](int line) -> PyObject * {
-        add_traceback_in(fullname, line, kTreeFragment);
-        return nullptr;
-    };
-    if (PyTuple_GET_SIZE(state) < 1) {
-        PyErr_SetString(PyExc_IndexError, "tuple index out of range");
-        return fail(__LINE__);
-    }
-    PyObject *arr = PyTuple_GET_ITEM(state, 0);
-    if (arr != Py_None && !PyList_CheckExact(arr)) {
-        raise_expected("list", arr);
-        return fail(__LINE__);
-    }
-    Py_SETREF(self->cache_arr, Py_NewRef(arr));
-    if (PyTuple_GET_SIZE(state) > 1) {
-        PyObject *extra = PyTuple_GET_ITEM(state, 1);
-        int truth = PyObject_IsTrue(extra);
-        if (truth < 0) return fail(__LINE__);
-        if (truth) {
-            Ref dict = Ref::steal(PyObject_GenericGetDict(reinterpret_cast<PyObject *>(self), nullptr));
-            if (!dict) return fail(__LINE__);
-            if (PyDict_CheckExact(dict.get())) {
-                if (PyDict_Update(dict.get(), extra) < 0) return fail(__LINE__);
-            } else {
-                Ref r = Ref::steal(PyObject_CallMethodOneArg(dict.get(), K(K_update), extra));
-                if (!r) return fail(__LINE__);
-            }
-        }
-    }
-    Py_RETURN_NONE;
 }
 
-FuncDef def___reduce__ = {"__reduce__",
-                          "Cache.__reduce__",
-                          FULLNAME("Cache.__reduce__"),
-                          nullptr,
-                          0,
-                          [](PyObject *self, ArgVal *) -> PyObject * {
-                              PyObject *arr = as_cache(self)->cache_arr;
-                              Ref state = Ref::steal(PyTuple_Pack(1, arr));
-                              if (!state) return nullptr;
-                              Ref dict = Ref::steal(PyObject_GetAttr(self, K(K___dict__)));
-                              if (!dict) {
-                                  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
-                                  PyErr_Clear();
-                              }
-                              bool with_dict = false;
-                              if (dict && dict.get() != Py_None) {
-                                  int truth = PyObject_IsTrue(dict.get());
-                                  if (truth < 0) return nullptr;
-                                  with_dict = truth != 0;
-                              }
-                              if (with_dict) {
-                                  state = Ref::steal(PyTuple_Pack(2, arr, dict.get()));
-                                  if (!state) return nullptr;
-                              }
-                              Ref unpickle = Ref::steal(lookup_global(K(K___pyx_unpickle_Cache)));
-                              if (!unpickle) return nullptr;
-                              PyObject *cls = reinterpret_cast<PyObject *>(Py_TYPE(self));
-                              if (with_dict || arr != Py_None)
-                                  return Py_BuildValue("(O(OOO)O)", unpickle.get(), cls, g_checksum, Py_None,
-                                                       state.get());
-                              return Py_BuildValue("(O(OOO))", unpickle.get(), cls, g_checksum, state.get());
-                          },
-                          __LINE__,
-                          &g_cache_type,
-                          false,
-                          kTreeFragment};
+// Through the instance, so a subclass's copy is used; memo is not needed
+// because slot contents are shared, not copied.
+PyObject *deepcopy(CacheObject *self, PyObject *) {
+    return PyObject_CallMethodNoArgs(reinterpret_cast<PyObject *>(self), K(K_copy));
+}
 
-const ParamDef p_setstate[] = {obj("__pyx_state")};
-FuncDef def___setstate__ = {"__setstate__",
-                            "Cache.__setstate__",
-                            FULLNAME("Cache.__setstate__"),
-                            p_setstate,
-                            count_of(p_setstate),
-                            [](PyObject *self, ArgVal *a) -> PyObject * {
-                                PyObject *state = a[0].o;
-                                if (state == Py_None) {
-                                    PyErr_SetString(PyExc_TypeError,
-                                                    "cannot pass None into a C function argument that is declared "
-                                                    "'not None'");
-                                    return nullptr;
-                                }
-                                if (!PyTuple_CheckExact(state)) {
-                                    raise_expected("tuple", state);
-                                    return nullptr;
-                                }
-                                return unpickle_set_state(as_cache(self), state);
-                            },
-                            __LINE__,
-                            &g_cache_type,
-                            false,
-                            kTreeFragment};
+constexpr auto d_clear = method<c_clear>(kModule, kCache, "clear");
+constexpr auto d_clear_selected =
+    method<clear_selected>(kModule, kCache, "clear_selected", optional("blacklist"), optional("whitelist"));
+constexpr auto d_get = method<get>(kModule, kCache, "get", not_none("type"));
+constexpr auto d_set = method<set>(kModule, kCache, "set", arg("type"), arg("value"));
+constexpr auto d_get_or_set_val = method<get_or_set_val>(kModule, kCache, "get_or_set_val", arg("type"), arg("value"));
+constexpr auto d_get_or_exec = method<get_or_exec>(kModule, kCache, "get_or_exec", not_none("type"), not_none("func"));
+constexpr auto d_copy = method<copy>(kModule, kCache, "copy");
+constexpr auto d_deepcopy = method<deepcopy>(kModule, kCache, "__deepcopy__", arg("memo"));
+constexpr auto d_getattr = method<getattr>(kModule, kCache, "__getattr__", exact("type", &g_str_type));
 
-const ParamDef p_unpickle[] = {obj("__pyx_type"), c_long("__pyx_checksum"), exact("__pyx_state", &g_tuple_type)};
-FuncDef def_unpickle = {
-    "__pyx_unpickle_Cache",
-    "__pyx_unpickle_Cache",
-    FULLNAME("__pyx_unpickle_Cache"),
-    p_unpickle,
-    count_of(p_unpickle),
-    [](PyObject *, ArgVal *a) -> PyObject * {
-        long checksum = a[1].l;
-        bool accepted = false;
-        for (long c : kAcceptedChecksums) accepted = accepted || c == checksum;
-        if (!accepted) {
-            Ref pickle = Ref::steal(PyImport_Import(K(K_pickle)));
-            if (!pickle) return nullptr;
-            Ref error = Ref::steal(PyObject_GetAttr(pickle.get(), K(K_PickleError)));
-            if (!error) return nullptr;
-            Ref args = Ref::steal(Py_BuildValue("(l)", checksum));
-            if (!args) return nullptr;
-            Ref message = Ref::steal(PyUnicode_Format(K(K_msg_checksums), args.get()));
-            if (!message) return nullptr;
-            PyErr_SetObject(error.get(), message.get());
-            return nullptr;
-        }
-        Ref make = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject *>(&CacheTypeObject), K(K___new__)));
-        if (!make) return nullptr;
-        Ref instance = Ref::steal(PyObject_CallOneArg(make.get(), a[0].o));
-        if (!instance) return nullptr;
-        if (a[2].o != Py_None) {
-            // The class given may be anything __new__ accepted; only
-            // Cache instances have a slot list to restore.
-            if (!PyObject_TypeCheck(instance.get(), &CacheTypeObject)) {
-                raise_expected("Cache", instance.get());
-                return nullptr;
-            }
-            Ref r = Ref::steal(unpickle_set_state(as_cache(instance.get()), a[2].o));
-            if (!r) return nullptr;
-        }
-        return instance.release();
-    },
-    __LINE__,
-    nullptr,
-    false,
-    kTreeFragment};
-
-#undef METHOD
-#undef METHOD0
+// The registration order of Cache's methods (after the pickling pair).
+constexpr auto &kMethods = kRegistration<d_clear, d_clear_selected, d_get, d_set, d_get_or_set_val, d_get_or_exec,
+                                         d_copy, d_deepcopy, d_getattr>;
 
 // ---------------------------------------------------------------------------
 // Module loading
-
-const ConstTableDesc kConsts = {kCompressed, kCompressedLen,   kExpandedLen, kLengths,
-                                kStrCount,   kUninternedCount, kBytesCount};
 
 // CacheType from kora_ui.core.enums: taken from an already imported module
 // when it has the name, else imported with CacheType as the from-list.
@@ -691,32 +533,15 @@ int ready_cache_type() {
     return PyDict_SetItem(g_mod.dict, K(K_Cache), reinterpret_cast<PyObject *>(&CacheTypeObject));
 }
 
-int install_pickling() {
-    if (add_function(CacheTypeObject.tp_dict, &def___reduce__, &CacheTypeObject) < 0 ||
-        add_function(CacheTypeObject.tp_dict, &def___setstate__, &CacheTypeObject) < 0) {
-        if (!PyErr_ExceptionMatches(PyExc_MemoryError)) {
-            PyErr_Clear();
-            PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", CacheTypeObject.tp_name);
-        }
-        return -1;
-    }
-    return 0;
-}
-
 int module_exec(PyObject *module) {
-    g_mod.id = &kIdentity;
-    int begun = module_exec_begin(module, kConsts);
+    int begun = module_exec_begin(module, kConstTable);
     if (begun == 1) return 0;
     if (begun < 0) return module_exec_fail();
     if (!g_checksum && !(g_checksum = PyLong_FromLong(kChecksum))) return module_exec_fail();
     if (!g_enum_value && load_enum_value() < 0) return module_exec_fail();
     if (ready_cache_type() < 0 || install_pickling() < 0 || import_cache_type() < 0) return module_exec_fail();
-    FuncDef *methods[] = {&def_clear, &def_clear_selected, &def_get,
-                          &def_set,   &def_get_or_set_val, &def_get_or_exec,
-                          &def_copy,  &def___deepcopy__,   &def___getattr__};
-    for (FuncDef *def : methods)
-        if (add_function(CacheTypeObject.tp_dict, def, &CacheTypeObject) < 0) return module_exec_fail();
-    if (add_function(g_mod.dict, &def_unpickle) < 0) return module_exec_fail();
+    if (add_functions(CacheTypeObject.tp_dict, kMethods, &CacheTypeObject) < 0 || add_unpickle() < 0)
+        return module_exec_fail();
     return module_exec_end();
 }
 
@@ -724,5 +549,5 @@ int module_exec(PyObject *module) {
 }  // namespace kora::koracache
 
 PyMODINIT_FUNC PyInit_koracache(void) {
-    return kora::define_module(&kora::koracache::kIdentity, kora::koracache::module_exec);
+    return kora::define_module(&kora::koracache::kModule, kora::koracache::module_exec);
 }

@@ -32,21 +32,28 @@ using rl::Texture2D;
 using rl::Vector2;
 using rl::Vector4;
 
-// Raylib's C signatures, one pointer type per entry of the table.
-using DrawTextureRec_ptr = void (*)(Texture2D, Rectangle, Vector2, Color);
-using DrawTexturePro_ptr = void (*)(Texture2D, Rectangle, Rectangle, Vector2, float, Color);
-using BeginBlendMode_ptr = void (*)(int);
-using EndBlendMode_ptr = void (*)(void);
-using BeginTextureMode_ptr = void (*)(RenderTexture2D);
-using EndTextureMode_ptr = void (*)(void);
-using ClearBackground_ptr = void (*)(Color);
-using BeginShaderMode_ptr = void (*)(Shader);
-using EndShaderMode_ptr = void (*)(void);
-using SetShaderValue_ptr = void (*)(Shader, int, const void *, int);
-using GetShaderLocation_ptr = int (*)(Shader, const char *);
-using BeginDrawing_ptr = void (*)(void);
-using EndDrawing_ptr = void (*)(void);
-using SetShaderValueV_ptr = void (*)(Shader, int, const void *, int, int);
+// The raylib functions the module calls, in the order init_raylib_pointers
+// reads them: name, result type and parameter types. One pointer type
+// `<name>_ptr` per entry is declared from this list.
+#define KORA_RAYLIB_ENTRIES(X)                                                        \
+    X(DrawTextureRec, void, (Texture2D, Rectangle, Vector2, Color))                   \
+    X(DrawTexturePro, void, (Texture2D, Rectangle, Rectangle, Vector2, float, Color)) \
+    X(BeginBlendMode, void, (int))                                                    \
+    X(EndBlendMode, void, ())                                                         \
+    X(BeginTextureMode, void, (RenderTexture2D))                                      \
+    X(EndTextureMode, void, ())                                                       \
+    X(ClearBackground, void, (Color))                                                 \
+    X(BeginShaderMode, void, (Shader))                                                \
+    X(EndShaderMode, void, ())                                                        \
+    X(SetShaderValue, void, (Shader, int, const void *, int))                         \
+    X(GetShaderLocation, int, (Shader, const char *))                                 \
+    X(BeginDrawing, void, ())                                                         \
+    X(EndDrawing, void, ())                                                           \
+    X(SetShaderValueV, void, (Shader, int, const void *, int, int))
+
+#define KORA_RAYLIB_POINTER_TYPE(name, result, params) using name##_ptr = result(*) params;
+KORA_RAYLIB_ENTRIES(KORA_RAYLIB_POINTER_TYPE)
+#undef KORA_RAYLIB_POINTER_TYPE
 
 // Raylib uniform data types used by the module.
 enum UniformType : int {

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "kora_ui/fast/peers/peer_support.h"
+#include "kora_ui/fast/peers/standins/standin.h"
 
 namespace kora::peers {
 
@@ -192,22 +192,14 @@ PyType_Spec type_desc = {
 };
 
 int module_exec(PyObject *module) {
-    PyTypeObject *vector2 = sp::import_type(kKrVector2Module, kKrVector2TypeName);
-    if (vector2 == nullptr) {
-        return -1;
-    }
+    PyTypeObject *vector2 = import_type(kKrVector2Module, kKrVector2TypeName);
+    if (vector2 == nullptr) return -1;
     Py_XSETREF(g_vector2_type, vector2);
-    PyTypeObject *rect = sp::import_type(kKrRectModule, kKrRectTypeName);
-    if (rect == nullptr) {
-        return -1;
-    }
+    Ref rect = Ref::steal(reinterpret_cast<PyObject *>(import_type(kKrRectModule, kKrRectTypeName)));
     // The table lives in the krrect module's static data, which stays loaded
     // for the life of the process once imported.
-    void *rect_vtable = sp::get_vtable(rect);
-    Py_DECREF(rect);
-    if (rect_vtable == nullptr) {
-        return -1;
-    }
+    void *rect_vtable = nullptr;
+    if (!rect || type_vtable(reinterpret_cast<PyTypeObject *>(rect.get()), &rect_vtable) < 0) return -1;
     g_rect_vtable = static_cast<KrRectVTable *>(rect_vtable);
     return sp::add_type(module, &type_desc, &krrendertex_vtable, &g_type);
 }
@@ -215,5 +207,7 @@ int module_exec(PyObject *module) {
 }  // namespace
 }  // namespace kora::peers
 
-KORA_PEER_MODULE(kr_render_tex, "kora_ui.fast.krrendertex.kr_render_tex", "Stand-in KrRenderTexture type.",
-                 kora::peers::module_exec)
+PyMODINIT_FUNC PyInit_kr_render_tex(void) {
+    return kora::peers::support::define_standin<kora::peers::module_exec>(kora::peers::kKrRenderTextureModule,
+                                                                          "Stand-in KrRenderTexture type.");
+}

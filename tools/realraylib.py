@@ -1,6 +1,6 @@
 """The real raylib through ctypes, and a private X server to give it a window.
 
-Used by the render tests and by tools/demo.py. ctypes calls here only set up
+Used by tools/demo.py and by the render tests (which import it from tools/). ctypes calls here only set up
 resources and read pixels back; drawing goes through kora_raylib, which gets
 the addresses of the fourteen functions it calls from `addresses()`.
 """
@@ -15,7 +15,6 @@ import subprocess
 import tempfile
 from types import SimpleNamespace
 
-from recorder import Color, RenderTexture2D, Texture2D  # raylib's records, shared with the recorder
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 LIB_DIR = pathlib.Path(
@@ -33,6 +32,19 @@ FLAG_WINDOW_HIDDEN = 0x80
 LOG_WARNING = 4
 BLEND_ALPHA, BLEND_ADDITIVE = 0, 1
 UNIFORM_FLOAT, UNIFORM_VEC2, UNIFORM_VEC3, UNIFORM_VEC4, UNIFORM_INT = range(5)
+
+
+# raylib's records (layouts as in raylib.h).
+class Color(ctypes.Structure):
+    _fields_ = [(n, ctypes.c_ubyte) for n in "rgba"]
+
+
+class Texture2D(ctypes.Structure):
+    _fields_ = [("id", ctypes.c_uint)] + [(n, ctypes.c_int) for n in ("width", "height", "mipmaps", "format")]
+
+
+class RenderTexture2D(ctypes.Structure):
+    _fields_ = [("id", ctypes.c_uint), ("texture", Texture2D), ("depth", Texture2D)]
 
 
 class Shader(ctypes.Structure):

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "kora_ui/fast/peers/peer_support.h"
+#include "kora_ui/fast/peers/standins/standin.h"
 
 namespace kora::peers {
 
@@ -145,4 +145,7 @@ int module_exec(PyObject *module) { return sp::add_type(module, &type_desc, &krs
 }  // namespace
 }  // namespace kora::peers
 
-KORA_PEER_MODULE(krshader, "kora_ui.fast.krshader.krshader", "Stand-in KrShader type.", kora::peers::module_exec)
+PyMODINIT_FUNC PyInit_krshader(void) {
+    return kora::peers::support::define_standin<kora::peers::module_exec>(kora::peers::kKrShaderModule,
+                                                                          "Stand-in KrShader type.");
+}

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "kora_ui/fast/peers/peer_support.h"
+#include "kora_ui/fast/peers/standins/standin.h"
 
 namespace kora::peers {
 
@@ -167,4 +167,7 @@ int module_exec(PyObject *module) { return sp::add_type(module, &type_desc, &krv
 }  // namespace
 }  // namespace kora::peers
 
-KORA_PEER_MODULE(krvector2, "kora_ui.fast.krvector2.krvector2", "Stand-in KrVector2 type.", kora::peers::module_exec)
+PyMODINIT_FUNC PyInit_krvector2(void) {
+    return kora::peers::support::define_standin<kora::peers::module_exec>(kora::peers::kKrVector2Module,
+                                                                          "Stand-in KrVector2 type.");
+}

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "kora_ui/fast/peers/peer_support.h"
+#include "kora_ui/fast/peers/standins/standin.h"
 
 namespace kora::peers {
 
@@ -68,7 +68,7 @@ KrRectObject *r_union(KrRectObject *a, const KrRectObject *b) {
     return alloc_rect(left, top, right - left, bottom - top);
 }
 KrRectObject *r_from_kr_vector_t(KrVector2Data pos, KrVector2Data size) {
-    return alloc_rect(sp::to_f32(pos.x), sp::to_f32(pos.y), sp::to_f32(size.x), sp::to_f32(size.y));
+    return alloc_rect(narrow(pos.x), narrow(pos.y), narrow(size.x), narrow(size.y));
 }
 KrRectObject *r_from_krvector(const KrVector2Object *pos, const KrVector2Object *size) {
     return r_from_kr_vector_t(pos->data, size->data);
@@ -103,10 +103,10 @@ int tp_init(PyObject *op, PyObject *args, PyObject *kwds) {
         return -1;
     }
     auto *self = reinterpret_cast<KrRectObject *>(op);
-    self->x = sp::to_f32(x);
-    self->y = sp::to_f32(y);
-    self->w = sp::to_f32(w);
-    self->h = sp::to_f32(h);
+    self->x = narrow(x);
+    self->y = narrow(y);
+    self->w = narrow(w);
+    self->h = narrow(h);
     return 0;
 }
 
@@ -134,7 +134,7 @@ int set_field(PyObject *op, PyObject *value, void *closure) {
         return -1;
     }
     Field f = *static_cast<const Field *>(closure);
-    reinterpret_cast<KrRectObject *>(op)->*f = sp::to_f32(v);
+    reinterpret_cast<KrRectObject *>(op)->*f = narrow(v);
     return 0;
 }
 
@@ -166,4 +166,7 @@ int module_exec(PyObject *module) { return sp::add_type(module, &type_desc, &krr
 }  // namespace
 }  // namespace kora::peers
 
-KORA_PEER_MODULE(krrect, "kora_ui.fast.krrect.krrect", "Stand-in KrRect type.", kora::peers::module_exec)
+PyMODINIT_FUNC PyInit_krrect(void) {
+    return kora::peers::support::define_standin<kora::peers::module_exec>(kora::peers::kKrRectModule,
+                                                                          "Stand-in KrRect type.");
+}

@@ -1,0 +1,33 @@
+// Internal to koracache: what the module's source files share.
+#pragma once
+
+#include "kora_ui/fast/koracache/koracache.h"
+
+#include "kora_ui/fast/common/function.h"
+#include "kora_ui/fast/common/names.h"
+
+namespace kora::koracache {
+
+inline constexpr ModuleIdentity kModule{"kora_ui.fast.koracache.koracache"};
+
+// The dotted name of a routine of this module, for its traceback entries.
+template <Literal Qualname>
+inline constexpr const char *dotted = kDotted<kModule, Qualname>.data;
+
+inline constexpr long kChecksum = 0xBD51CB4;  // the layout checksum written into pickles
+
+extern PyTypeObject CacheTypeObject;
+extern PyTypeObject *g_cache_type;  // &CacheTypeObject, for the declarations' instance checks
+extern PyObject *g_checksum;        // kChecksum as an int
+
+inline constexpr Owner kCache{"Cache", &g_cache_type};
+
+inline CacheObject *as_cache(PyObject *o) { return reinterpret_cast<CacheObject *>(o); }
+
+// Adds __reduce__ and __setstate__ to Cache; -1 on failure.
+int install_pickling();
+
+// Adds __pyx_unpickle_Cache to the module; -1 on failure.
+int add_unpickle();
+
+}  // namespace kora::koracache

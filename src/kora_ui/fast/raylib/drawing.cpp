@@ -1,0 +1,171 @@
+// kora_raylib: the frame, the modes, the background and texture drawing.
+
+#include "kora_ui/fast/raylib/raylib_module.h"
+
+#include "kora_ui/fast/common/traceback.h"
+
+namespace kora::raylib {
+
+// ---------------------------------------------------------------------------
+// Frame, modes and background
+
+namespace {
+
+// The body of the routines calling a raylib function without arguments.
+template <class Ptr>
+void call_noargs(const Entry<Ptr> &entry, const char *fullname) {
+    if (ready(entry))
+        entry.call();
+    else
+        add_traceback(fullname);
+}
+
+}  // namespace
+
+void begin_drawing(int) { call_noargs(e_BeginDrawing, dotted<"begin_drawing">); }
+void end_drawing(int) { call_noargs(e_EndDrawing, dotted<"end_drawing">); }
+void end_blend_mode(int) { call_noargs(e_EndBlendMode, dotted<"end_blend_mode">); }
+void end_texture_mode(int) { call_noargs(e_EndTextureMode, dotted<"end_texture_mode">); }
+void end_shader_mode(int) { call_noargs(e_EndShaderMode, dotted<"end_shader_mode">); }
+
+void begin_blend_mode(int mode, int) {
+    if (ready(e_BeginBlendMode))
+        e_BeginBlendMode.call(mode);
+    else
+        add_traceback(dotted<"begin_blend_mode">);
+}
+
+void begin_texture_mode(PyObject *target, int) {
+    RenderTexture2D rt = render_texture_record(target);
+    if (PyErr_Occurred() || !ready(e_BeginTextureMode)) {
+        add_traceback(dotted<"begin_texture_mode">);
+        return;
+    }
+    e_BeginTextureMode.call(rt);
+}
+
+PyObject *begin_krshader_mode(KrShaderObject *shader) {
+    Shader s = shader_record(shader);
+    if (!ready(e_BeginShaderMode)) {
+        add_traceback(dotted<"begin_krshader_mode">);
+        return nullptr;
+    }
+    e_BeginShaderMode.call(s);
+    Py_RETURN_NONE;
+}
+
+namespace {
+
+void clear_with(const Color &c, const char *fullname) {
+    if (PyErr_Occurred() || !ready(e_ClearBackground)) {
+        add_traceback(fullname);
+        return;
+    }
+    e_ClearBackground.call(c);
+}
+
+}  // namespace
+
+void c_clear_background(PyObject *color) {
+    Color c{};
+    set_color(&c, color);
+    clear_with(c, dotted<"c_clear_background">);
+}
+
+void clear_background(PyObject *color, int) {
+    c_clear_background(color);
+    if (PyErr_Occurred()) add_traceback(dotted<"clear_background">);
+}
+
+void kr_clear_background(KrRectObject *color) {
+    Color c{};
+    set_color_krrect(&c, reinterpret_cast<PyObject *>(color));
+    clear_with(c, dotted<"kr_clear_background">);
+}
+
+void c_clear_background_blank() { clear_with(Color{0, 0, 0, 0}, dotted<"c_clear_background_blank">); }
+
+// ---------------------------------------------------------------------------
+// Texture drawing
+
+namespace {
+
+// The body shared by the DrawTextureRec members: the texture, then the
+// source rectangle, the position and the colour, each tested before the next.
+template <class Source, class Position, class Tint>
+void draw_rec(const char *fullname, PyObject *texture, Source source, Position position, Tint tint) {
+    Texture2D tex = texture_record(texture);
+    Rectangle src{};
+    Vector2 pos{};
+    Color col{};
+    if (PyErr_Occurred() || (source(&src, tex), PyErr_Occurred()) || (position(&pos), PyErr_Occurred()) ||
+        (tint(&col), PyErr_Occurred()) || !ready(e_DrawTextureRec)) {
+        add_traceback(fullname);
+        return;
+    }
+    e_DrawTextureRec.call(tex, src, pos, col);
+}
+
+}  // namespace
+
+void c_draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *position, PyObject *color) {
+    draw_rec(
+        dotted<"c_draw_texture_rec">, texture,
+        [&](Rectangle *r, const Texture2D &) { set_rectangle_1tuple(r, source_rec); },
+        [&](Vector2 *v) { set_vector2_tuple(v, position); }, [&](Color *c) { set_color(c, color); });
+}
+
+void draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *position, PyObject *color, int) {
+    c_draw_texture_rec(texture, source_rec, position, color);
+    if (PyErr_Occurred()) add_traceback(dotted<"draw_texture_rec">);
+}
+
+void c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip) {
+    draw_rec(
+        dotted<"c_draw_texture_vec">, texture,
+        [&](Rectangle *r, const Texture2D &t) { whole_texture(r, t, flip != 0); },
+        [&](Vector2 *v) { set_vector2_tuple(v, position); }, [&](Color *c) { set_color(c, color); });
+}
+
+void draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip, int) {
+    c_draw_texture_vec(texture, position, color, flip);
+    if (PyErr_Occurred()) add_traceback(dotted<"draw_texture_vec">);
+}
+
+void c_draw_texture_krvec(PyObject *texture, KrVector2Object *position, KrRectObject *color, int flip) {
+    draw_rec(
+        dotted<"c_draw_texture_krvec">, texture,
+        [&](Rectangle *r, const Texture2D &t) { whole_texture(r, t, flip != 0); },
+        [&](Vector2 *v) { set_vector2_krvector2(v, reinterpret_cast<PyObject *>(position)); },
+        [&](Color *c) { set_color_krrect(c, reinterpret_cast<PyObject *>(color)); });
+}
+
+void c_draw_krtexture_krvec(KrRenderTextureObject *texture, KrVector2Object *position, KrRectObject *color, int flip) {
+    Ref tex = Ref::steal(texture->vtab->c_get_texture(texture));
+    if (tex) c_draw_texture_krvec(tex.get(), position, color, flip);
+    if (PyErr_Occurred()) add_traceback(dotted<"c_draw_krtexture_krvec">);
+}
+
+void c_draw_texture_pro(PyObject *texture, PyObject *source_rec, PyObject *dest_rec, PyObject *origin, float rotation,
+                        PyObject *color) {
+    Texture2D tex = texture_record(texture);
+    Rectangle src{}, dst{};
+    Vector2 org{};
+    Color col{};
+    if (PyErr_Occurred() || (set_rectangle_1tuple(&src, source_rec), PyErr_Occurred()) ||
+        (set_rectangle_1tuple(&dst, dest_rec), PyErr_Occurred()) ||
+        (set_vector2_tuple(&org, origin), PyErr_Occurred()) || (set_color(&col, color), PyErr_Occurred()) ||
+        !ready(e_DrawTexturePro)) {
+        add_traceback(dotted<"c_draw_texture_pro">);
+        return;
+    }
+    e_DrawTexturePro.call(tex, src, dst, org, rotation, col);
+}
+
+void draw_texture_pro(PyObject *texture, PyObject *source_rec, PyObject *dest_rec, PyObject *origin, float rotation,
+                      PyObject *color, int) {
+    c_draw_texture_pro(texture, source_rec, dest_rec, origin, rotation, color);
+    if (PyErr_Occurred()) add_traceback(dotted<"draw_texture_pro">);
+}
+
+}  // namespace kora::raylib

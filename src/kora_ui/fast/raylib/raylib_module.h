@@ -1,0 +1,154 @@
+// Internal to kora_raylib: the module's identity, its peer types, the raylib
+// entry-point table and the conversions of Python objects into raylib
+// records shared by the module's source files.
+#pragma once
+
+#include "kora_ui/fast/raylib/kora_raylib.h"
+
+#include "kora_ui/fast/common/convert.h"
+#include "kora_ui/fast/common/names.h"
+
+#include <cmath>
+
+#include <cstdint>
+
+namespace kora::raylib {
+
+inline constexpr ModuleIdentity kModule{"kora_ui.fast.raylib.kora_raylib"};
+
+// The dotted name of a routine of this module, for its traceback entries.
+template <Literal Qualname>
+inline constexpr const char *dotted = kDotted<kModule, Qualname>.data;
+
+// Peer types with their method tables, imported when the module loads.
+extern PyTypeObject *g_KrVector2;
+extern PyTypeObject *g_KrShader;
+extern PyTypeObject *g_KrRect;
+extern PyTypeObject *g_KrRenderTexture;
+extern peers::KrRectVTable *g_KrRect_vtab;
+
+extern PyObject *g_white;         // (255, 255, 255, 255)
+extern PyObject *g_coord_offset;  // 0.01, added to KrVector2 positions
+
+// ---------------------------------------------------------------------------
+// The raylib entry-point table: one entry per KORA_RAYLIB_ENTRIES row, null
+// until init_raylib_pointers stores an address.
+
+template <class Ptr>
+struct Entry {
+    const char *name;
+    Ptr call = nullptr;
+};
+
+#define KORA_RAYLIB_DECLARE_ENTRY(name, result, params) extern Entry<name##_ptr> e_##name;
+KORA_RAYLIB_ENTRIES(KORA_RAYLIB_DECLARE_ENTRY)
+#undef KORA_RAYLIB_DECLARE_ENTRY
+
+[[gnu::cold]] void raise_unset(const char *raylib_name);
+
+// Calling through a null entry would crash the process: each call tests its
+// entry first and raises instead.
+template <class Ptr>
+bool ready(const Entry<Ptr> &entry) {
+    if (entry.call) [[likely]]
+        return true;
+    raise_unset(entry.name);
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Conversions from Python objects to raylib records. Each leaves a Python
+// exception pending on failure; callers test PyErr_Occurred() after each.
+
+Texture2D texture_record(PyObject *py_tex);
+RenderTexture2D render_texture_record(PyObject *py_rt);
+Shader shader_record(PyObject *py_shader);
+inline Shader shader_record(KrShaderObject *kr_shader) { return Shader{kr_shader->id, kr_shader->locs}; }
+
+void whole_texture(Rectangle *rect, const Texture2D &tex, bool flip);
+void set_vector2_krvector2(Vector2 *vec, PyObject *pos);
+void set_color_krrect(Color *col, PyObject *rect);
+void set_fval_from_krvector2(float *f_val, PyObject *value);
+
+// ---------------------------------------------------------------------------
+// The tuple conversions of the drawing calls, inline: they are on every
+// call's path.
+
+[[gnu::cold]] inline void raise_index() { PyErr_SetString(PyExc_IndexError, "tuple index out of range"); }
+
+// Reads tuple items [0, n) as floats into `out`; stops at the first failure.
+// The tuple must be exact (or None, which is refused) and long enough.
+inline int floats_from_tuple(PyObject *tuple, float *out, Py_ssize_t n) {
+    if (tuple == Py_None) {
+        raise_not_subscriptable();
+        return -1;
+    }
+    if (PyTuple_GET_SIZE(tuple) < n) {
+        raise_index();
+        return -1;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *item = PyTuple_GET_ITEM(tuple, i);
+        double d;
+        if (PyFloat_CheckExact(item)) [[likely]] {
+            d = PyFloat_AS_DOUBLE(item);
+        } else {
+            d = to_double(item);
+            if (d == -1.0 && PyErr_Occurred()) return -1;
+        }
+        out[i] = narrow(d);
+    }
+    return 0;
+}
+
+inline void set_rectangle_1tuple(Rectangle *rect, PyObject *rect_value) {
+    float v[4];
+    if (floats_from_tuple(rect_value, v, 4) < 0) return;
+    *rect = Rectangle{v[0], v[1], v[2], v[3]};
+}
+
+inline void set_vector2_tuple(Vector2 *vec, PyObject *pos) {
+    float v[2];
+    if (floats_from_tuple(pos, v, 2) < 0) return;
+    *vec = Vector2{v[0], v[1]};
+}
+
+// A colour channel: the number truncated toward zero, then its low 8 bits
+// (255.9 -> 255, 256 -> 0, 300 -> 44, -1 -> 255). For values beyond 32 bits
+// the truncated value is still reduced modulo 256; NaN and infinities give 0.
+inline std::uint8_t color_channel(double d) noexcept {
+    if (!std::isfinite(d)) return 0;
+    double t = std::trunc(d);
+    if (t >= -2147483648.0 && t <= 2147483647.0)
+        return static_cast<std::uint8_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(t)) & 0xFFu);
+    double m = std::fmod(t, 256.0);
+    if (m < 0) m += 256.0;
+    return static_cast<std::uint8_t>(static_cast<unsigned>(m));
+}
+
+inline void set_color(Color *col, PyObject *color) {
+    if (color == Py_None) {
+        raise_not_subscriptable();
+        return;
+    }
+    Py_ssize_t n = PyTuple_GET_SIZE(color);
+    if (n < 3) {
+        raise_index();
+        return;
+    }
+    std::uint8_t c[4] = {0, 0, 0, 255};
+    for (Py_ssize_t i = 0; i < (n > 3 ? 4 : 3); ++i) {
+        PyObject *item = PyTuple_GET_ITEM(color, i);
+        // A one-digit int is its own truncation: its low 8 bits are the channel.
+        if (PyLong_CheckExact(item) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(item))) [[likely]] {
+            c[i] = static_cast<std::uint8_t>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(item)));
+            continue;
+        }
+        double d = to_double(item);
+        if (d == -1.0 && PyErr_Occurred()) return;
+        c[i] = color_channel(d);
+    }
+    *col = Color{c[0], c[1], c[2], c[3]};
+}
+
+}  // namespace kora::raylib
