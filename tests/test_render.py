@@ -68,11 +68,13 @@ def gl():
             pytest.skip(f"no display: {e}")
         # Open a window in a child first: a GL stack that crashes takes the
         # child down, not the test session.
-        env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+        env = dict(rr.unsanitized_env(), PYTHONPATH=os.pathsep.join(sys.path))
         probe = subprocess.run([sys.executable, "-c", PROBE], env=env, capture_output=True, text=True, timeout=120)
         if probe.returncode != 0:
             lines = probe.stderr.strip().splitlines() or ["exit status %d" % probe.returncode]
             pytest.skip("raylib cannot open a window: " + lines[-1])
+        stack.callback(rr.check_heap, True)
+        rr.check_heap(False)  # the GL stack allocates at drawing too: not checked while the window is open
         rl = rr.Raylib()
         rl.open_window(SIZE, SIZE)
         stack.callback(rl.CloseWindow)

@@ -3,7 +3,8 @@
 #   release  build/python with the release interpreter
 #   debug    build/debug/python with the debug interpreter (reference checks),
 #            in development mode with every warning turned into an error
-#   asan     build/asan/python under AddressSanitizer + UBSan
+#   asan     build/asan/python under AddressSanitizer + UBSan, with heap leaks
+#            reported (LeakSanitizer; tests/lsan.supp lists the interpreter's own)
 #   all      the three in turn
 # Extra arguments are passed to pytest.
 set -euo pipefail
@@ -26,7 +27,9 @@ run() {
 
 EXTRA=("$@")
 asan_env=(PYTHONMALLOC=malloc LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
-          ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+          ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
+          LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
+          UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 
 case "$variant" in
     release) run release "$PYTHON" build ;;
