@@ -14,12 +14,44 @@ from kora_ui.fast.koracache import koracache as kc
 from kora_ui.fast.koracache.koracache import Cache
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
-from calls import Int
+from calls import CALLS, Int
 from conftest import fails, slots
+from test_frame_args import params
 
 TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 FLT_MAX = struct.unpack("<f", b"\xff\xff\x7f\x7f")[0]
 ROUNDS_UP = 3.4028235677973366e38  # the least double that single precision rounds to infinity
+
+
+# Items a tuple parameter needs and items it reads at most.
+SIZES = {"source_rec": (4, 4), "dest_rec": (4, 4), "origin": (2, 2), "position": (2, 2), "color": (3, 4)}
+
+
+def sizes(name, param):
+    if param != "value":
+        return SIZES[param]
+    return (2, 2) if "vec2" in name else (4, 4) if "vec4" in name else (0, 4)
+
+
+TUPLES = [(name, i, *sizes(name, p)) for name in sorted(CALLS) if not name.startswith(("Cache", "__"))
+          for i, p in enumerate(params(getattr(kr, name))) if type(CALLS[name].args()[0][i]) is tuple]
+
+
+@pytest.mark.parametrize("length", ["short", "needed", "surplus"])
+@pytest.mark.parametrize("name, index, need, reads", TUPLES)
+def test_tuple_lengths(rec, name, index, need, reads, length):
+    """One item short raises IndexError before raylib; items past the ones
+    read are never looked at."""
+    if length == "short" and not need:
+        pytest.skip("any length will do")
+    args = CALLS[name].args()[0]
+    value = {"short": (1.0,) * (need - 1), "needed": (1.0,) * need, "surplus": (1.0,) * reads + ("never read",)}
+    call = lambda: getattr(kr, name)(*args[:index], value[length], *args[index + 1:])  # noqa: E731
+    if length == "short":
+        fails(rec, IndexError, None, call)
+    else:
+        call()
+        assert len(rec.calls()) == 1
 
 
 def blend(v, rec):

@@ -177,7 +177,7 @@ def test_unusable_module_colour_draws_nothing(rec, monkeypatch, value, exc, msg)
 
 
 # --- failures that leave raylib untouched: unusable tuples and records ------
-# (short tuples: test_fuzz.test_tuples_of_every_length)
+# (short tuples: test_boundaries.test_tuple_lengths)
 
 class BadBool:
     def __bool__(self):
