@@ -144,6 +144,25 @@ def test_cache_type_is_looked_up_at_each_call(monkeypatch):
     assert c.FIVE == "five" and c[other.FIVE] == "five"
 
 
+@pytest.mark.parametrize("cache_type, error", [
+    (type("NoMembers", (), {}), AttributeError),
+    (type("NotSubscriptable", (), {"__members__": {"FONT": 3}}), TypeError),
+    (type("TextValues", (), {"__members__": {"FONT": 3}, "__class_getitem__": lambda k: SimpleKey("3")}),
+     TypeError),
+])
+def test_member_names_need_a_cache_type_with_int_members(monkeypatch, cache_type, error):
+    c = Cache()
+    monkeypatch.setattr(kc, "CacheType", cache_type)
+    with pytest.raises(error):
+        c.FONT
+    assert c.get(Key(3)) is None
+
+
+class SimpleKey:
+    def __init__(self, value):
+        self.value = value
+
+
 class NoBaseInit(Cache):
     def __init__(self):
         pass
@@ -167,6 +186,7 @@ def test_detached_instances_refuse_slot_access(make, access):
 @pytest.mark.parametrize("call, error, message", [
     (lambda: Cache(1), TypeError, r"^__init__\(\) takes exactly 0 positional arguments \(1 given\)$"),
     (lambda: Cache(x=1), TypeError, r"^__init__\(\) got an unexpected keyword argument 'x'$"),
+    (lambda: Cache(**{1: 2}), TypeError, r"^__init__\(\) keywords must be strings$"),
     (lambda: Cache().get(None), TypeError, "^Argument 'type' must not be None$"),
     (lambda: Cache().set(None, 1), AttributeError, "value"),
     (lambda: Cache().get_or_exec(None, None), TypeError, "^Argument 'type' must not be None$"),

@@ -254,3 +254,14 @@ def test_setstate_rebinds_the_list_and_updates_the_instance_dict():
     assert (s.extra, s.more, slots(s)) == ("new", 2, shared)
     s.__init__()  # a fresh list; the one handed out is left alone
     assert slots(s) == [None] * 32 and shared == ["x"] * 2 + ["y"] + ["x"] * 29
+    s.__dict__ = Namespace(extra="old")  # an instance dict of another type is updated through its method
+    s.__setstate__((shared, {"extra": "newer"}))
+    assert type(s.__dict__) is Namespace and s.extra == "newer" and Namespace.updates == 1
+
+
+class Namespace(dict):
+    updates = 0
+
+    def update(self, *args, **kwargs):
+        Namespace.updates += 1
+        super().update(*args, **kwargs)

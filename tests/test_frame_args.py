@@ -184,6 +184,7 @@ def count_errors(name):
     exactly = f"takes exactly {n} positional argument{'s' * (n != 1)} ({{}} given)"
     in_order = dict(zip(names, args))
     return [(args + (None,), {}, exactly.format(n + 1)), (args[:-1], {}, exactly.format(n - 1)),
+            (args + (None,), {names[-1]: args[-1]}, exactly.format(n + 1)),
             ((), dict(list(in_order.items())[:-1]), exactly.format(n - 1)),
             ((), dict(in_order, extra=1), "got an unexpected keyword argument 'extra'"),
             (args, {names[0]: args[0]}, f"got multiple values for keyword argument '{names[0]}'")]
@@ -295,6 +296,57 @@ def test_function_attributes_defaults_and_binding(rec):
     with pytest.raises(TypeError, match=r"takes exactly 4 positional arguments \(5 given\)"):
         Texture().draw(SRC, POS, COL, COL)
     assert rec.calls() == [DRAWN]
+
+
+FN = type(kr.end_drawing)
+# attribute, a value it takes, a value it refuses with that message
+SETTERS = [
+    ("__name__", "renamed", 1, "__name__ must be set to a string object"),
+    ("__qualname__", "Re.named", None, "__qualname__ must be set to a string object"),
+    ("__dict__", {"note": 1}, [], "__dict__ must be set to a dictionary"),
+    ("__defaults__", (1,), [1], "__defaults__ must be set to a tuple object"),
+    ("__kwdefaults__", {"x": 1}, (), "__kwdefaults__ must be set to a dict object"),
+    ("__annotations__", {"return": None}, 5, "__annotations__ must be set to a dict object"),
+]
+
+
+@pytest.mark.parametrize("attr, good, bad, message", SETTERS)
+def test_function_attribute_setters(rec, attr, good, bad, message):
+    """Informational only: calls and messages keep using the declared names."""
+    fn = kr.begin_blend_mode
+    saved = getattr(fn, attr)
+    try:
+        setattr(fn, attr, good)
+        assert getattr(fn, attr) == good
+        with pytest.raises(TypeError, match=f"^{re.escape(message)}$"):
+            setattr(fn, attr, bad)
+        if attr not in ("__name__", "__qualname__", "__dict__"):
+            setattr(fn, attr, None)
+            assert getattr(fn, attr) is None or getattr(fn, attr) == {}
+        with pytest.raises(TypeError, match=r"^begin_blend_mode\(\) takes exactly 1 positional argument"):
+            fn()
+    finally:
+        setattr(fn, attr, saved)
+    with pytest.raises(TypeError):
+        delattr(fn, "__name__")
+    assert repr(fn) == f"<function begin_blend_mode at {id(fn):#x}>"
+
+
+@pytest.mark.parametrize("kind, exc, message", [
+    ("bad_alloc", MemoryError, "std::bad_alloc"), ("bad_cast", TypeError, "std::bad_cast"),
+    ("bad_typeid", TypeError, "std::bad_typeid"), ("domain_error", ValueError, "probe"),
+    ("invalid_argument", ValueError, "probe"), ("ios_base::failure", OSError, "probe: iostream error"),
+    ("out_of_range", IndexError, "probe"), ("overflow_error", OverflowError, "probe"),
+    ("range_error", ArithmeticError, "probe"), ("underflow_error", ArithmeticError, "probe"),
+    ("length_error", RuntimeError, "probe"), ("runtime_error", RuntimeError, "probe"),
+    ("int", RuntimeError, "Unknown exception"),
+])
+def test_native_exceptions_become_python_exceptions(kind, exc, message):
+    import kora_frame_probe
+
+    with pytest.raises(exc) as info:
+        kora_frame_probe.translate(kind)
+    assert type(info.value) is exc and str(info.value) == message
 
 
 def test_module_globals_are_looked_up_at_each_call(rec):

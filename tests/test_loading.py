@@ -161,8 +161,8 @@ SIZE_TEXT = (VEC + ".KrVector2 size changed, may indicate binary incompatibility
     (f"peer('{VEC}', 'KrVector2', sized(40, __pyx_vtable__=5))",
      ["RuntimeError", "invalid vtable found for imported type"]),
     (f"peer('{VEC}', 'KrVector2')", ["AttributeError", f"module '{VEC}' has no attribute 'KrVector2'"]),
-    ("sys.modules['kora_ui.fast.krrect.krrect'] = None",
-     ["ModuleNotFoundError", "import of kora_ui.fast.krrect.krrect halted; None in sys.modules"]),
+    *[(f"sys.modules['{m}'] = None", ["ModuleNotFoundError", f"import of {m} halted; None in sys.modules"])
+      for m in ("kora_ui.fast.krrect.krrect", "kora_ui.fast.krrendertex.kr_render_tex")],
     # Peers are imported in a fixed order: KrShader is checked before KrRect.
     ("peer('kora_ui.fast.krrect.krrect', 'KrRect', 1); peer('kora_ui.fast.krshader.krshader', 'KrShader', 2)",
      ["TypeError", "kora_ui.fast.krshader.krshader.KrShader is not a type object"]),
