@@ -274,7 +274,13 @@ print("marker" if koracache.CacheType is Marker else koracache.CacheType.__modul
     ("sys.modules[fake.__name__] = fake; fake.CacheType = Marker", ["marker"]),
     ("sys.modules[fake.__name__] = fake; sys.modules[fake.__name__ + '.CacheType'] = Marker", ["marker"]),
     ("sys.modules[fake.__name__] = fake", ["cannot import name CacheType True", "marker"]),
-], ids=["real", "attribute", "submodule", "missing"])
+    # absent on the first look-up of the module, failing on the one after the import; found as a submodule
+    ("class Flaky(types.ModuleType):\n    seen = []\n    def __getattr__(self, name):\n"
+     "        self.seen.append(name) if name == 'CacheType' else None\n"
+     "        raise RuntimeError('flaky') if len(self.seen) > 2 else AttributeError(name)\n"
+     "fake.__class__ = Flaky; sys.modules[fake.__name__] = fake; sys.modules[fake.__name__ + '.CacheType'] = Marker",
+     ["marker"]),
+], ids=["real", "attribute", "submodule", "missing", "flaky"])
 def test_cache_type_import(prepare, output):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     done = subprocess.run([sys.executable, "-c", textwrap.dedent(LOADER % prepare)], capture_output=True,

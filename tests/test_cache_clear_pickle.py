@@ -55,6 +55,10 @@ def test_clear_empties_all_32_slots_in_place_and_get_or_exec_recomputes():
 def test_clear_selected(args, emptied):
     c = full()
     assert c.clear_selected(*args) is None and slots(c) == cleared(*emptied)
+    c = full()  # by keyword, the other list left to its default
+    names = ("blacklist", "whitelist")
+    assert c.clear_selected(**{n: v for n, v in zip(names, args) if v is not None}) is None
+    assert slots(c) == cleared(*emptied)
 
 
 class ListSub(list):

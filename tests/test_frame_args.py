@@ -349,6 +349,15 @@ def test_native_exceptions_become_python_exceptions(kind, exc, message):
     assert type(info.value) is exc and str(info.value) == message
 
 
+def test_traceback_entry_added_before_a_module_dict_exists():
+    import kora_frame_probe
+
+    with pytest.raises(ValueError, match="^probe$") as info:
+        kora_frame_probe.fail_with_entry()
+    assert [(f.name, f.lineno, f.filename) for f in traceback.extract_tb(info.tb)][-1] == ("probe_entry", 7,
+                                                                                        "probe_file")
+
+
 def test_module_globals_are_looked_up_at_each_call(rec):
     vec, saved = KrVector2(0.0, 0.0), kr._base_color_krvec_ez
     try:

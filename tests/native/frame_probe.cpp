@@ -6,6 +6,9 @@
 //                    kind ("bad_alloc", "out_of_range", ..., "int" for a
 //                    non-exception) with the message "probe"; returns None
 //                    after the translated Python exception has been raised
+//   fail_with_entry()  raises ValueError("probe") with a traceback entry
+//                    "probe_entry" at line 7 of "probe_file", added while no
+//                    module dictionary exists (this module has none)
 #include "kora_ui/fast/common/frame.h"
 
 #include <cstring>
@@ -39,8 +42,15 @@ PyObject *translate(PyObject *, PyObject *arg) {
     Py_RETURN_NONE;
 }
 
+PyObject *fail_with_entry(PyObject *, PyObject *) {
+    PyErr_SetString(PyExc_ValueError, "probe");
+    kora::add_traceback_in("probe_entry", 7, "probe_file");
+    return nullptr;
+}
+
 PyMethodDef methods[] = {
     {"translate", translate, METH_O, nullptr},
+    {"fail_with_entry", fail_with_entry, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
