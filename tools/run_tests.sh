@@ -5,7 +5,8 @@
 #            in development mode with every warning turned into an error
 #   asan     build/asan/python under AddressSanitizer + UBSan, with heap leaks
 #            reported (LeakSanitizer; tests/lsan.supp lists the interpreter's own)
-#   all      the three in turn
+#   coverage build/coverage/python (gcov counters) with the release interpreter
+#   all      release, debug and asan in turn
 # Extra arguments are passed to pytest.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -35,6 +36,7 @@ case "$variant" in
     release) run release "$PYTHON" build ;;
     debug) run debug "$PYTHON_DBG" build/debug ;;
     asan) run asan "$PYTHON" build/asan "${asan_env[@]}" ;;
+    coverage) run coverage "$PYTHON" build/coverage ;;
     all)
         run release "$PYTHON" build
         run debug "$PYTHON_DBG" build/debug
