@@ -219,12 +219,9 @@ def test_keyword_arguments_are_matched(rec, args, kwargs):
 
 
 @pytest.mark.parametrize("value, expected", [
-    (3, 3), (2.9, 2), (-2.9, -2), (True, 1), (MyInt(5), 5), (Number(7), 7), (2**31 - 1, 2**31 - 1), (-2**31, -2**31),
+    (3, 3), (2.9, 2), (-2.9, -2), (True, 1), (MyInt(5), 5), (Number(7), 7),  # ranges: test_boundaries
     ("3", (TypeError, "an integer is required")), (None, (TypeError, "an integer is required")),
-    (Number("4"), (TypeError, "__int__ returned non-int (type str)")),
-    (2**31, (OverflowError, "value too large to convert to int")),
-    (-2**31 - 1, (OverflowError, "value too large to convert to int")),
-    (2**64, (OverflowError, None)),
+    (Number("4"), (TypeError, "__int__ returned non-int (type str)")), (2**64, (OverflowError, None)),
 ])
 def test_int_conversion(rec, value, expected):
     if isinstance(expected, int):
@@ -356,22 +353,6 @@ def test_traceback_entry_added_before_a_module_dict_exists():
         kora_frame_probe.fail_with_entry()
     assert [(f.name, f.lineno, f.filename) for f in traceback.extract_tb(info.tb)][-1] == ("probe_entry", 7,
                                                                                         "probe_file")
-
-
-def test_module_globals_are_looked_up_at_each_call(rec):
-    vec, saved = KrVector2(0.0, 0.0), kr._base_color_krvec_ez
-    try:
-        kr._base_color_krvec_ez = KrRect(1, 2, 3, 4)
-        kr.draw_texture_krvec_ez(TEX, vec, False)
-        del kr._base_color_krvec_ez
-        with pytest.raises(NameError, match="^name '_base_color_krvec_ez' is not defined$"):
-            kr.draw_texture_krvec_ez(TEX, vec, False)
-        builtins._base_color_krvec_ez = KrRect(5, 6, 7, 8)
-        kr.draw_texture_krvec_ez(TEX, vec, False)
-    finally:
-        vars(builtins).pop("_base_color_krvec_ez", None)
-        kr._base_color_krvec_ez = saved
-    assert [call[4] for call in rec.calls()] == [(1, 2, 3, 4), (5, 6, 7, 8)]
 
 
 @pytest.mark.parametrize("call, exc, expected", [
