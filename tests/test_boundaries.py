@@ -3,6 +3,7 @@ types (on the inline path for exact small ints and on the general one), single
 precision, colour channels, slot indices, uniform types, array reservations;
 and the order of the checks made before a slot is read."""
 import math
+import os
 import pickle
 import struct
 from types import SimpleNamespace as NS
@@ -180,6 +181,8 @@ class Hinted:
 def test_array_reservation_limits(rec, name, size, item, beyond):
     """Room for the largest array cannot be found (MemoryError); one element
     more is beyond the limit (RuntimeError)."""
+    if not beyond and os.environ.get("KORA_BUILD_VARIANT") == "asan":
+        pytest.skip("the sanitizer's operator new reports exhausted memory instead of throwing")
     largest = (2**63 - 1) // size
     exc = RuntimeError if beyond else MemoryError
     fails(rec, exc, "vector::reserve" if beyond else None, getattr(kr, name), KrShader(1, 0), 0,

@@ -28,7 +28,7 @@ run() {
 
 EXTRA=("$@")
 asan_env=(PYTHONMALLOC=malloc LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
-          ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
+          ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
           LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 
