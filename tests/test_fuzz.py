@@ -19,11 +19,12 @@ from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
+from calls import CALLS
 from conftest import slots
 from recorder import Recorder
 
 Cache = kc.Cache
-EXAMPLES = {"release": 200, "debug": 60, "asan": 100}.get(os.environ.get("KORA_BUILD_VARIANT"), 200)
+EXAMPLES = {"release": 500, "debug": 150, "asan": 250}.get(os.environ.get("KORA_BUILD_VARIANT"), 500)
 FUZZ = settings(max_examples=EXAMPLES, deadline=None, database=None, suppress_health_check=list(HealthCheck))
 ADDRESSES = Recorder().addresses()
 COLOUR = kr._base_color_krvec_ez
@@ -146,8 +147,17 @@ def operation(data, w):
         "float_v": lambda: kr.set_krshader_value_float_v(KrShader(1, 0), 0, [num(), num()]),
         "vec4_v": lambda: kr.set_krshader_value_vec4_v(KrShader(1, 0), 0, [dict(x=num(), y=1, z=2, w=num())]),
         "int": lambda: kr.set_krshader_value_int(KrShader(1, 0), Number(w, 2), Number(w, 3)),
+        "table": lambda: table_call(data.draw(st.sampled_from(sorted(CALLS))), c),
     }
     return ops[data.draw(st.sampled_from(sorted(ops)))]
+
+
+def table_call(name, cache):
+    """A valid call of the shared table; a method runs on the world's cache."""
+    args, kwargs = CALLS[name].args()
+    if name.startswith("Cache.") and args and isinstance(args[0], Cache):
+        args = (cache,) + args[1:]
+    return CALLS[name].function()(*args, **kwargs)
 
 
 @FUZZ
