@@ -75,31 +75,15 @@ class Held:
         self._held = dict(zip(self._names, values, strict=True))
 
 
-def _held(*names):
-    props = {n: property(lambda self, n=n: self._held[n]) for n in names}
-    return type("Held_" + "_".join(names), (Held,), dict(props, _names=names))
+def _held(name, *fields, doc=None):
+    props = {n: property(lambda self, n=n: self._held[n]) for n in fields}
+    return type(name, (Held,), dict(props, _names=fields, __doc__=doc, __module__=__name__))
 
 
-_TextureBase = _held("id", "width", "height", "mipmaps", "format")
-_RenderBase = _held("id", "texture", "depth")
-_ShaderBase = _held("id", "locs")
-_KeyBase = _held("value")
-
-
-class Texture(_TextureBase):
-    pass
-
-
-class RenderTexture(_RenderBase):
-    pass
-
-
-class RawShader(_ShaderBase):
-    pass
-
-
-class Key(_KeyBase):
-    """A cache key other than a CacheType member: `value` is a property."""
+Texture = _held("Texture", "id", "width", "height", "mipmaps", "format")
+RenderTexture = _held("RenderTexture", "id", "texture", "depth")
+RawShader = _held("RawShader", "id", "locs")
+Key = _held("Key", "value", doc="A cache key other than a CacheType member: `value` is a property.")
 
 
 class Payload:

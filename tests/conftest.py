@@ -7,6 +7,11 @@ from recorder import NATIVE_DIR, Recorder
 # Test-only extension modules are built into the native directory too.
 sys.path.insert(0, str(NATIVE_DIR))
 
+import calls  # noqa: E402  (imports the modules under test)
+
+# The table's init_raylib_pointers entry installs the recorder again.
+calls.use_addresses(Recorder().addresses())
+
 
 @pytest.fixture(scope="session")
 def recorder():

@@ -1,6 +1,7 @@
 """Cache: whole and selective clearing, copying, deep copying and pickling."""
 
 import copy
+import gc
 import pickle
 
 import pytest
@@ -8,6 +9,7 @@ import pytest
 from kora_ui.core.enums import CacheType
 from kora_ui.fast.koracache import koracache as kc
 from kora_ui.fast.koracache.koracache import Cache, __pyx_unpickle_Cache as unpickle
+from kora_ui.fast.krshader.krshader import KrShader
 from conftest import slots
 
 NONE_SUB = "'NoneType' object is not subscriptable"
@@ -55,6 +57,10 @@ def test_clear_empties_all_32_slots_in_place_and_get_or_exec_recomputes():
 def test_clear_selected(args, emptied):
     c = full()
     assert c.clear_selected(*args) is None and slots(c) == cleared(*emptied)
+    c = full()  # by keyword, the other list left to its default
+    names = ("blacklist", "whitelist")
+    assert c.clear_selected(**{n: v for n, v in zip(names, args) if v is not None}) is None
+    assert slots(c) == cleared(*emptied)
 
 
 class ListSub(list):
@@ -218,9 +224,51 @@ def test_unpickle_accepts_the_three_checksums(checksum, state, expected):
     assert unpickle(__pyx_state=state, __pyx_checksum=checksum, __pyx_type=Sub).__class__ is Sub
 
 
+class Untruthful:
+    __bool__ = lambda self: 1 / 0
+
+
+class BadKeys:
+    keys = lambda self: 1 / 0
+
+
+class Reducer:
+    def __init__(self, *value):
+        self.value = value
+
+    def __reduce__(self):
+        return self.value
+
+
+def caches_alive():
+    gc.collect()
+    return sum(issubclass(type(o), Cache) for o in gc.get_objects())
+
+
+@pytest.mark.parametrize("path", ["call", "pickle"])
+@pytest.mark.parametrize("args, error, message", [  # arguments of __pyx_unpickle_Cache; message when called
+    ((Cache, 0, None), pickle.PickleError,
+     "Incompatible checksums (0x0 vs (0xbd51cb4, 0xe95c4d5, 0xc883660) = (cache_arr))"),
+    ((Cache, 2**64, None), OverflowError, None), ((Cache, "198515892", None), TypeError, "an integer is required"),
+    ((Cache, CHECKSUMS[0], [[]]), TypeError, "Argument '__pyx_state' has incorrect type (expected tuple, got list)"),
+    ((Cache, CHECKSUMS[0], ()), IndexError, None), ((Cache, CHECKSUMS[0], ((),)), TypeError, "Expected list, got tuple"),
+    ((Cache, CHECKSUMS[0], (ListSub(),)), TypeError, None), ((Cache, CHECKSUMS[0], ([], {"a": 1})), AttributeError, None),
+    ((Cache, CHECKSUMS[0], ([], Untruthful())), ZeroDivisionError, None),
+    ((Sub, CHECKSUMS[0], ([], BadKeys())), ZeroDivisionError, None), ((int, CHECKSUMS[0], None), TypeError, None),
+    (("Cache", CHECKSUMS[0], None), TypeError, None), ((KrShader, 0xE95C4D5, ([],)), TypeError, None),
+])
+def test_hostile_unpickling_leaves_no_instance_behind(args, error, message, path):
+    """Through the function itself, and through pickle, which hands the state to __setstate__."""
+    data = pickle.dumps(Reducer(unpickle, args[:2] + (None,), *[args[2]][:args[2] is not None]))
+    before = caches_alive()
+    with pytest.raises(error) as caught:
+        unpickle(*args) if path == "call" else pickle.loads(data)
+    assert str(caught.value) == message if message and path == "call" else str(caught.value)
+    del caught
+    assert caches_alive() == before
+
+
 def test_unpickle_arguments_are_checked_before_the_checksum():
-    with pytest.raises(TypeError, match=r"^__pyx_unpickle_Cache\(\) takes exactly 3 positional arguments \(2 given\)$"):
-        unpickle(Cache, 0)
     with pytest.raises(TypeError, match=r"^Argument '__pyx_state' has incorrect type \(expected tuple, got list\)$"):
         unpickle(Cache, 0, [None])
 
@@ -254,3 +302,14 @@ def test_setstate_rebinds_the_list_and_updates_the_instance_dict():
     assert (s.extra, s.more, slots(s)) == ("new", 2, shared)
     s.__init__()  # a fresh list; the one handed out is left alone
     assert slots(s) == [None] * 32 and shared == ["x"] * 2 + ["y"] + ["x"] * 29
+    s.__dict__ = Namespace(extra="old")  # an instance dict of another type is updated through its method
+    s.__setstate__((shared, {"extra": "newer"}))
+    assert type(s.__dict__) is Namespace and s.extra == "newer" and Namespace.updates == 1
+
+
+class Namespace(dict):
+    updates = 0
+
+    def update(self, *args, **kwargs):
+        Namespace.updates += 1
+        super().update(*args, **kwargs)

@@ -14,6 +14,7 @@ import pytest
 import kora_capi_consumer as consumer
 from kora_ui.core.enums import CacheType
 from kora_ui.fast.koracache.koracache import Cache
+from kora_ui.fast.raylib import kora_raylib as kr
 from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krrendertex.kr_render_tex import KrRenderTexture
 from kora_ui.fast.krshader.krshader import KrShader
@@ -125,6 +126,16 @@ def test_failures_stay_pending_and_raylib_is_not_called(rec, name, args, error, 
     assert rec.calls() == []
 
 
+def test_routine_with_its_raylib_entry_unset_raises(rec):
+    kr.init_raylib_pointers({"BeginShaderMode": 0})
+    try:
+        with pytest.raises(RuntimeError, match="^raylib function BeginShaderMode is not set"):
+            call("begin_krshader_mode", SH)
+    finally:
+        kr.init_raylib_pointers(rec.addresses())
+    assert rec.calls() == []
+
+
 def test_unknown_uniform_is_minus_one_without_error_and_item_errors_surface(rec):
     assert call("get_krshader_location", SH, "nowhere", 0) == -1
     assert rec.calls() == [("GetShaderLocation", S, "nowhere")]
@@ -228,13 +239,18 @@ def test_detached_cache_entries_raise(entry, args):
     assert cache_call("c_clear_selected", c, [A], [A]) is None
 
 
-@pytest.mark.parametrize("blacklist, whitelist, error", [
-    (None, [A], TypeError), (None, [object()], TypeError), ([A], None, TypeError), ([object()], None, AttributeError),
+NOT_ITERABLE = "^'NoneType' object is not iterable$"
+
+
+@pytest.mark.parametrize("blacklist, whitelist, error, message", [
+    (None, [A], TypeError, NOT_ITERABLE), (None, [object()], TypeError, NOT_ITERABLE),
+    ([A], None, TypeError, NOT_ITERABLE), ([object()], None, AttributeError, "value"),
+    ((A,), [object()], TypeError, "^Expected list, got tuple$"), ([A], (A,), TypeError, "^Expected list, got tuple$"),
 ])
-def test_clear_selected_reads_the_blacklist_first(blacklist, whitelist, error):
+def test_clear_selected_reads_the_blacklist_first(blacklist, whitelist, error, message):
     c = Cache()
     c.set(A, "a")
     c.set(B, "b")
-    with pytest.raises(error, match="^'NoneType' object is not iterable$" if error is TypeError else "value"):
+    with pytest.raises(error, match=message):
         cache_call("c_clear_selected", c, blacklist, whitelist)
     assert (c.get(A), c.get(B)) == ("a", "b")

@@ -4,6 +4,7 @@ traceback entries that failures carry."""
 
 import builtins
 import inspect
+import re
 import pickle
 import traceback
 import types
@@ -12,8 +13,10 @@ import weakref
 import pytest
 
 from kora_ui.fast.krrect.krrect import KrRect
+from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
+from calls import CALLS
 from recorder import f32
 
 MODULE = "kora_ui.fast.raylib.kora_raylib"
@@ -62,13 +65,8 @@ def entries(excinfo):
 
 
 @pytest.mark.parametrize("fn, args, kwargs, expected", [
-    (kr.draw_texture_rec, (TEX, SRC, POS, COL, 5), {"color": COL}, "takes exactly 4 positional arguments (5 given)"),
-    (kr.draw_texture_rec, (TEX, SRC, POS), {}, "takes exactly 4 positional arguments (3 given)"),
     (kr.draw_texture_rec, (TEX,), {"source_rec": SRC}, "takes exactly 4 positional arguments (2 given)"),
     (kr.draw_texture_rec, (), {"color": COL, "texture": TEX}, "takes exactly 4 positional arguments (1 given)"),
-    (kr.begin_blend_mode, (), {}, "takes exactly 1 positional argument (0 given)"),
-    (kr.begin_blend_mode, (1, 2), {}, "takes exactly 1 positional argument (2 given)"),
-    (kr.draw_texture_rec, (TEX, SRC, POS, COL), {"texture": TEX}, "got multiple values for keyword argument 'texture'"),
     (kr.draw_texture_rec, (TEX, SRC, POS), {MyStr("texture"): TEX},
      "got multiple values for keyword argument 'texture'"),
     (kr.draw_texture_rec, (TEX, SRC, POS), {"colour": COL}, "got an unexpected keyword argument 'colour'"),
@@ -78,25 +76,135 @@ def entries(excinfo):
     (kr.draw_texture_rec, (TEX, SRC, POS), {"position": POS, "colour": COL},
      "got multiple values for keyword argument 'position'"),
     *[(getattr(kr, name), args, kwargs, expected) for name in NOARGS for args, kwargs, expected in [
-        ((1,), {}, "takes no arguments (1 given)"), ((1, 2), {}, "takes no arguments (2 given)"),
-        ((), {"x": 1}, "takes no keyword arguments"), ((1,), {"x": 1}, "takes no keyword arguments")]],
-    # type tests of the parameters
-    (kr.clear_background, (MyTuple((1, 2, 3)),), {},
-     "Argument 'color' has incorrect type (expected tuple, got MyTuple)"),
-    (kr.draw_texture_rec, (TEX, [], [], []), {}, "Argument 'source_rec' has incorrect type (expected tuple, got list)"),
-    (kr.init_raylib_pointers, (MyDict(),), {}, "Argument 'pointers' has incorrect type (expected dict, got MyDict)"),
-    (kr.get_shader_location, (None, MyStr("u")), {}, "Argument 'name' has incorrect type (expected str, got MyStr)"),
-    (kr.draw_texture_krvec, (TEX, POS, KrRect(1, 2, 3, 4), False),
-     {}, f"Argument 'position' has incorrect type (expected {KrVector2.__module__}.KrVector2, got tuple)"),
-    (kr.draw_texture_krvec, (TEX, KrVector2(1, 2), COL, False),
-     {}, f"Argument 'color' has incorrect type (expected {KrRect.__module__}.KrRect, got tuple)"),
+        ((1, 2), {}, "takes no arguments (2 given)"), ((1,), {"x": 1}, "takes no keyword arguments")]],
 ])
 def test_argument_errors(rec, fn, args, kwargs, expected):
     with pytest.raises(TypeError) as excinfo:
         fn(*args, **kwargs)
-    assert str(excinfo.value) == (expected if expected.startswith("Argument") else f"{fn.__name__}() {expected}")
+    assert str(excinfo.value) == f"{fn.__name__}() {expected}"
     assert entries(excinfo) == [fn.__name__]
     assert rec.calls() == []
+
+
+# --- every check of the parser, through every entry -------------------------
+# draw_texture_rec and the no-argument functions have entries of their own for
+# positional and in-order keyword calls; the same checks must hold there.
+
+class Untrue:
+    def __bool__(self):
+        raise ZeroDivisionError("no truth")
+
+
+def kind(name, param):
+    """What the parser makes of a parameter: a type it tests, or a conversion."""
+    if param in ("texture", "target") or (param == "shader" and "krshader" not in name):
+        return None
+    if param in ("loc_index", "uniform_type", "mode") or (param == "value" and name.endswith("_int")):
+        return int
+    if param == "rotation" or (param == "value" and name.endswith("_float")):
+        return float
+    if "krvec" in name and param in ("position", "value", "color"):
+        return KrRect if param == "color" else KrVector2
+    return {"shader": KrShader, "pointers": dict, "name": str, "flip": bool, "values": iter}.get(param, tuple)
+
+
+def refusals(name, param):
+    """(bad value, exception, message) for each check made on the parameter."""
+    k = kind(name, param)
+    typed = f"Argument '{param}' has incorrect type (expected {{}}, got {{}})"
+    if k in (tuple, dict, str):
+        subclass = {tuple: MyTuple, dict: MyDict, str: MyStr}[k]
+        return [(subclass(), TypeError, typed.format(k.__name__, subclass.__name__))] + (
+            [([1.0, 2.0, 3.0, 4.0], TypeError, typed.format("tuple", "list"))] if k is tuple else [])
+    if k in (KrVector2, KrRect, KrShader):
+        return [((1.0, 2.0, 3.0, 4.0), TypeError, typed.format(f"{k.__module__}.{k.__name__}", "tuple"))]
+    return {
+        int: [("3", TypeError, "an integer is required"), (2**31, OverflowError, "value too large to convert to int"),
+              (-2**31 - 1, OverflowError, "value too large to convert to int")],
+        float: [("0.5", TypeError, "must be real number, not str")],
+        bool: [(Untrue(), ZeroDivisionError, "no truth")],
+        iter: [(5, TypeError, "'int' object is not iterable")],
+    }.get(k, [])
+
+
+def params(fn):
+    return fn.__code__.co_varnames[:fn.__code__.co_argcount]
+
+
+def forms(name, args):
+    """The call written four ways: by position, by keyword in declaration
+    order, mixed, and by keywords whose names are not the interned ones."""
+    names = params(getattr(kr, name))
+    half = len(names) // 2
+    return {
+        "positional": (args, {}),
+        "keywords": ((), dict(zip(names, args))),
+        "mixed": (args[:half], dict(zip(names[half:], args[half:]))),
+        "fresh names": ((), {"".join(n): v for n, v in zip(names, args)}),
+    }
+
+
+RAYLIB = [name for name in sorted(CALLS) if not name.startswith(("Cache", "__"))]
+REFUSALS = [pytest.param(name, i, *refusal, id=f"{name}-{p}-{type(refusal[0]).__name__}")
+            for name in RAYLIB for i, p in enumerate(params(getattr(kr, name))) for refusal in refusals(name, p)]
+FORMS = ["positional", "keywords", "mixed", "fresh names"]
+
+
+@pytest.mark.parametrize("form", FORMS)
+@pytest.mark.parametrize("name, index, value, exc, message", REFUSALS)
+def test_each_check_through_each_form_of_call(rec, name, index, value, exc, message, form):
+    args = CALLS[name].args()[0]
+    args, kwargs = forms(name, args[:index] + (value,) + args[index + 1:])[form]
+    with pytest.raises(exc) as excinfo:
+        getattr(kr, name)(*args, **kwargs)
+    assert str(excinfo.value) == message
+    assert entries(excinfo)[-1] == name
+    assert rec.calls() == []
+
+
+@pytest.mark.parametrize("form", FORMS)
+@pytest.mark.parametrize("name", [n for n in RAYLIB if len(params(getattr(kr, n))) > 1])
+def test_conversions_run_before_type_tests_in_parameter_order(rec, name, form):
+    names = params(getattr(kr, name))
+    bad = [refusals(name, p)[:1] for p in names]
+    converted = [r for p, r in zip(names, bad) if r and kind(name, p) in (int, float, bool, iter)]
+    _, exc, message = (converted or [r for r in bad if r])[0][0]
+    args, kwargs = forms(name, tuple(r[0][0] if r else v for r, v in zip(bad, CALLS[name].args()[0])))[form]
+    with pytest.raises(exc, match=f"^{re.escape(message)}$"):
+        getattr(kr, name)(*args, **kwargs)
+    assert rec.calls() == []
+
+
+def count_errors(name):
+    """(args, kwargs, message) of calls with a parameter too many or too few."""
+    names, args = params(getattr(kr, name)), CALLS[name].args()[0]
+    n = len(names)
+    if not n:
+        return [((1,), {}, "takes no arguments (1 given)"), ((), {"flip": 1}, "takes no keyword arguments")]
+    exactly = f"takes exactly {n} positional argument{'s' * (n != 1)} ({{}} given)"
+    in_order = dict(zip(names, args))
+    return [(args + (None,), {}, exactly.format(n + 1)), (args[:-1], {}, exactly.format(n - 1)),
+            (args + (None,), {names[-1]: args[-1]}, exactly.format(n + 1)),
+            ((), dict(list(in_order.items())[:-1]), exactly.format(n - 1)),
+            ((), dict(in_order, extra=1), "got an unexpected keyword argument 'extra'"),
+            (args, {names[0]: args[0]}, f"got multiple values for keyword argument '{names[0]}'")]
+
+
+@pytest.mark.parametrize("name, args, kwargs, message",
+                         [(name, *case) for name in RAYLIB for case in count_errors(name)])
+def test_count_and_keyword_checks(rec, name, args, kwargs, message):
+    with pytest.raises(TypeError) as excinfo:
+        getattr(kr, name)(*args, **kwargs)
+    assert str(excinfo.value) == f"{name}() {message}"
+    assert entries(excinfo) == [name]
+    assert rec.calls() == []
+
+
+@pytest.mark.parametrize("name", NOARGS)
+def test_no_argument_entries_accept_an_empty_keyword_dict(rec, name):
+    getattr(kr, name)(**{})
+    getattr(kr, name)(*())
+    assert len(rec.calls()) == 2
 
 
 @pytest.mark.parametrize("args, kwargs", [
@@ -111,12 +219,9 @@ def test_keyword_arguments_are_matched(rec, args, kwargs):
 
 
 @pytest.mark.parametrize("value, expected", [
-    (3, 3), (2.9, 2), (-2.9, -2), (True, 1), (MyInt(5), 5), (Number(7), 7), (2**31 - 1, 2**31 - 1), (-2**31, -2**31),
+    (3, 3), (2.9, 2), (-2.9, -2), (True, 1), (MyInt(5), 5), (Number(7), 7),  # ranges: test_boundaries
     ("3", (TypeError, "an integer is required")), (None, (TypeError, "an integer is required")),
-    (Number("4"), (TypeError, "__int__ returned non-int (type str)")),
-    (2**31, (OverflowError, "value too large to convert to int")),
-    (-2**31 - 1, (OverflowError, "value too large to convert to int")),
-    (2**64, (OverflowError, None)),
+    (Number("4"), (TypeError, "__int__ returned non-int (type str)")), (2**64, (OverflowError, None)),
 ])
 def test_int_conversion(rec, value, expected):
     if isinstance(expected, int):
@@ -190,20 +295,64 @@ def test_function_attributes_defaults_and_binding(rec):
     assert rec.calls() == [DRAWN]
 
 
-def test_module_globals_are_looked_up_at_each_call(rec):
-    vec, saved = KrVector2(0.0, 0.0), kr._base_color_krvec_ez
+FN = type(kr.end_drawing)
+# attribute, a value it takes, a value it refuses with that message
+SETTERS = [
+    ("__name__", "renamed", 1, "__name__ must be set to a string object"),
+    ("__qualname__", "Re.named", None, "__qualname__ must be set to a string object"),
+    ("__dict__", {"note": 1}, [], "__dict__ must be set to a dictionary"),
+    ("__defaults__", (1,), [1], "__defaults__ must be set to a tuple object"),
+    ("__kwdefaults__", {"x": 1}, (), "__kwdefaults__ must be set to a dict object"),
+    ("__annotations__", {"return": None}, 5, "__annotations__ must be set to a dict object"),
+]
+
+
+@pytest.mark.parametrize("attr, good, bad, message", SETTERS)
+def test_function_attribute_setters(rec, attr, good, bad, message):
+    """Informational only: calls and messages keep using the declared names."""
+    fn = kr.begin_blend_mode
+    saved = getattr(fn, attr)
     try:
-        kr._base_color_krvec_ez = KrRect(1, 2, 3, 4)
-        kr.draw_texture_krvec_ez(TEX, vec, False)
-        del kr._base_color_krvec_ez
-        with pytest.raises(NameError, match="^name '_base_color_krvec_ez' is not defined$"):
-            kr.draw_texture_krvec_ez(TEX, vec, False)
-        builtins._base_color_krvec_ez = KrRect(5, 6, 7, 8)
-        kr.draw_texture_krvec_ez(TEX, vec, False)
+        setattr(fn, attr, good)
+        assert getattr(fn, attr) == good
+        with pytest.raises(TypeError, match=f"^{re.escape(message)}$"):
+            setattr(fn, attr, bad)
+        if attr not in ("__name__", "__qualname__", "__dict__"):
+            setattr(fn, attr, None)
+            assert getattr(fn, attr) is None or getattr(fn, attr) == {}
+        with pytest.raises(TypeError, match=r"^begin_blend_mode\(\) takes exactly 1 positional argument"):
+            fn()
     finally:
-        vars(builtins).pop("_base_color_krvec_ez", None)
-        kr._base_color_krvec_ez = saved
-    assert [call[4] for call in rec.calls()] == [(1, 2, 3, 4), (5, 6, 7, 8)]
+        setattr(fn, attr, saved)
+    with pytest.raises(TypeError):
+        delattr(fn, "__name__")
+    assert repr(fn) == f"<function begin_blend_mode at {id(fn):#x}>"
+
+
+@pytest.mark.parametrize("kind, exc, message", [
+    ("bad_alloc", MemoryError, "std::bad_alloc"), ("bad_cast", TypeError, "std::bad_cast"),
+    ("bad_typeid", TypeError, "std::bad_typeid"), ("domain_error", ValueError, "probe"),
+    ("invalid_argument", ValueError, "probe"), ("ios_base::failure", OSError, "probe: iostream error"),
+    ("out_of_range", IndexError, "probe"), ("overflow_error", OverflowError, "probe"),
+    ("range_error", ArithmeticError, "probe"), ("underflow_error", ArithmeticError, "probe"),
+    ("length_error", RuntimeError, "probe"), ("runtime_error", RuntimeError, "probe"),
+    ("int", RuntimeError, "Unknown exception"),
+])
+def test_native_exceptions_become_python_exceptions(kind, exc, message):
+    import kora_frame_probe
+
+    with pytest.raises(exc) as info:
+        kora_frame_probe.translate(kind)
+    assert type(info.value) is exc and str(info.value) == message
+
+
+def test_traceback_entry_added_before_a_module_dict_exists():
+    import kora_frame_probe
+
+    with pytest.raises(ValueError, match="^probe$") as info:
+        kora_frame_probe.fail_with_entry()
+    assert [(f.name, f.lineno, f.filename) for f in traceback.extract_tb(info.tb)][-1] == ("probe_entry", 7,
+                                                                                        "probe_file")
 
 
 @pytest.mark.parametrize("call, exc, expected", [

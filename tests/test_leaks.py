@@ -1,162 +1,221 @@
-"""Reference and memory balance of every function and method.
+"""Reference and memory balance of every function and method, on success and
+failure paths, with fresh objects that are not immortal (tests/calls.py).
 
-Each call is repeated many times, succeeding and failing; the interpreter's
-total reference count (debug interpreter) and traced allocations must not grow.
+Per object: every object reachable from the arguments (through containers,
+instances, caches and their slot lists) keeps the number of references that
+do not come from that object graph; objects the call adds to the graph are
+referenced from it only. Under the debug interpreter the total reference
+count must not grow either, and the release run traces allocations. A
+deliberately leaking helper proves each check fails on a leak; the heap leak
+check (LeakSanitizer, sanitizer run) is proven in a subprocess.
 """
+import ctypes
 import gc
+import os
+import subprocess
 import sys
 import tracemalloc
-from types import SimpleNamespace
 
 import pytest
 
-from kora_ui.core.enums import CacheType
-from kora_ui.fast.koracache import koracache
-from kora_ui.fast.krrect.krrect import KrRect
-from kora_ui.fast.krshader.krshader import KrShader
-from kora_ui.fast.krvector2.krvector2 import KrVector2
-from kora_ui.fast.raylib import kora_raylib as kr
+import calls
+import kora_leak_helper
+from calls import CALLS, Cache, Held, Payload
+from recorder import NATIVE_DIR
 
-TEX = SimpleNamespace(id=3, width=64, height=32, mipmaps=1, format=7)
-RT = SimpleNamespace(id=9, texture=TEX, depth=TEX)
-RAW_SHADER = SimpleNamespace(id=5, locs=0)
-KRS = KrShader(5, 0)
-M = CacheType.SHADER
+WALKED = (tuple, list, dict, Cache, Held, Payload, type(iter([])), type(iter(())))
+FLAT = (type, type(sys), type(len), type(calls.kr.end_drawing), type(calls.Cache.get))
 
 
-def raylib_calls():
-    """(name, callable) pairs: each succeeds, then a failing variant."""
-    good = [
-        ("begin_drawing", lambda: kr.begin_drawing()),
-        ("end_drawing", lambda: kr.end_drawing()),
-        ("begin_blend_mode", lambda: kr.begin_blend_mode(1)),
-        ("end_blend_mode", lambda: kr.end_blend_mode()),
-        ("begin_texture_mode", lambda: kr.begin_texture_mode(RT)),
-        ("end_texture_mode", lambda: kr.end_texture_mode()),
-        ("begin_shader_mode", lambda: kr.begin_shader_mode(RAW_SHADER)),
-        ("end_shader_mode", lambda: kr.end_shader_mode()),
-        ("clear_background", lambda: kr.clear_background((1, 2, 3))),
-        ("draw_texture_rec", lambda: kr.draw_texture_rec(TEX, (0, 0, 4, 4), (1.5, 2), (1, 2, 3, 4))),
-        ("draw_texture_rec kw", lambda: kr.draw_texture_rec(color=(1, 2, 3), position=(1, 2), source_rec=(0, 0, 1, 1), texture=TEX)),
-        ("draw_texture_rec_ez", lambda: kr.draw_texture_rec_ez(TEX, (0, 0, 4, 4), (1, 2))),
-        ("draw_texture_vec", lambda: kr.draw_texture_vec(TEX, (1, 2), (1, 2, 3), True)),
-        ("draw_texture_vec_ez", lambda: kr.draw_texture_vec_ez(TEX, (1, 2), False)),
-        ("draw_texture_krvec", lambda: kr.draw_texture_krvec(TEX, KrVector2(1, 2), KrRect(1, 2, 3, 4), 0)),
-        ("draw_texture_krvec_ez", lambda: kr.draw_texture_krvec_ez(TEX, KrVector2(1, 2), None)),
-        ("draw_texture_pro", lambda: kr.draw_texture_pro(TEX, (0, 0, 1, 1), (0, 0, 2, 2), (1, 1), 45, (1, 2, 3))),
-        ("set_shader_value", lambda: kr.set_shader_value(RAW_SHADER, 1, (1, 2, 3, 4, 5), 3)),
-        ("set_shader_value int", lambda: kr.set_shader_value(RAW_SHADER, 1, (2**40, 2), 5)),
-        ("get_shader_location", lambda: kr.get_shader_location(RAW_SHADER, "tint")),
-        ("set_shader_value_vec2_krvec", lambda: kr.set_shader_value_vec2_krvec(RAW_SHADER, 1, KrVector2(1, 2))),
-        ("set_shader_value_vec2_tuple", lambda: kr.set_shader_value_vec2_tuple(RAW_SHADER, 1, (1, 2))),
-        ("set_shader_value_vec4_tuple", lambda: kr.set_shader_value_vec4_tuple(RAW_SHADER, 1, (1, 2, 3, 4))),
-        ("set_shader_value_float", lambda: kr.set_shader_value_float(RAW_SHADER, 1, 0.5)),
-        ("set_krshader_value", lambda: kr.set_krshader_value(KRS, 1, (1, 2), 1)),
-        ("get_krshader_location", lambda: kr.get_krshader_location(KRS, "tint")),
-        ("set_krshader_value_vec2_krvec", lambda: kr.set_krshader_value_vec2_krvec(KRS, 1, KrVector2(1, 2))),
-        ("set_krshader_value_vec2_tuple", lambda: kr.set_krshader_value_vec2_tuple(KRS, 1, (1, 2))),
-        ("set_krshader_value_vec4_tuple", lambda: kr.set_krshader_value_vec4_tuple(KRS, 1, (1, 2, 3, 4))),
-        ("set_krshader_value_vec4_v", lambda: kr.set_krshader_value_vec4_v(KRS, 1, [{"x": 1, "y": 2, "z": 3, "w": 4}] * 3)),
-        ("set_krshader_value_vec4_v gen", lambda: kr.set_krshader_value_vec4_v(KRS, 1, (dict(x=1, y=2, z=3, w=i) for i in range(3)))),
-        ("set_krshader_value_float_v", lambda: kr.set_krshader_value_float_v(KRS, 1, [0.5] * 16)),
-        ("set_krshader_value_float", lambda: kr.set_krshader_value_float(KRS, 1, 2)),
-        ("set_krshader_value_int", lambda: kr.set_krshader_value_int(KRS, 1, 7)),
-    ]
-    bad = [
-        ("count", lambda: kr.draw_texture_rec(TEX, (0, 0, 1, 1))),
-        ("keyword", lambda: kr.draw_texture_rec(TEX, (0, 0, 1, 1), (1, 2), colour=(1, 2, 3))),
-        ("noargs", lambda: kr.end_drawing(1)),
-        ("type", lambda: kr.clear_background([1, 2, 3])),
-        ("item", lambda: kr.draw_texture_rec(TEX, (0, 0, "x", 1), (1, 2), (1, 2, 3))),
-        ("attribute", lambda: kr.draw_texture_vec(object(), (1, 2), (1, 2, 3), False)),
-        ("krvec none", lambda: kr.draw_texture_krvec(TEX, None, KrRect(), False)),
-        ("int range", lambda: kr.begin_blend_mode(2**31)),
-        ("render texture", lambda: kr.begin_texture_mode(SimpleNamespace(id=1, texture=TEX, depth=None))),
-        ("shader none", lambda: kr.set_krshader_value_int(None, 1, 1)),
-        ("vec4 key", lambda: kr.set_krshader_value_vec4_v(KRS, 1, [{"x": 1, "y": 2, "z": 3}])),
-        ("vec4 mapping", lambda: kr.set_krshader_value_vec4_v(KRS, 1, [1.0])),
-        ("float_v item", lambda: kr.set_krshader_value_float_v(KRS, 1, [1.0, "a"])),
-        ("name none", lambda: kr.get_krshader_location(KRS, None)),
-        ("item value", lambda: kr.set_shader_value(RAW_SHADER, 1, (1, "a"), 0)),
-        ("pointers", lambda: kr.init_raylib_pointers({"BeginDrawing": -1})),
-    ]
-    return good, bad
+def graph(roots):
+    """The objects reachable from roots, through the WALKED kinds only."""
+    seen, stack = {}, list(roots)
+    while stack:
+        o = stack.pop()
+        if id(o) in seen or isinstance(o, FLAT) or sys._is_immortal(o):
+            continue
+        seen[id(o)] = o
+        if isinstance(o, WALKED):
+            stack.extend(gc.get_referents(o))
+    return list(seen.values())  # (no local outlives the call)
 
 
-def cache_calls():
-    c = koracache.Cache()
-    detached = koracache.Cache.__new__(koracache.Cache)
-    big = [object() for _ in range(3)]
-
-    def get_or_exec():
-        c.clear()
-        return c.get_or_exec(M, lambda: big[0])
-
-    good = [
-        ("get", lambda: c.get(M)),
-        ("set", lambda: c.set(M, big[1])),
-        ("get_or_set_val", lambda: c.get_or_set_val(CacheType.FONT, big[2])),
-        ("get_or_exec", get_or_exec),
-        ("getitem", lambda: c[M]),
-        ("getattr", lambda: c.SHADER),
-        ("clear_selected", lambda: c.clear_selected([CacheType.FONT], None)),
-        ("copy", lambda: c.copy()),
-        ("reduce", lambda: c.__reduce__()),
-        ("setstate", lambda: koracache.Cache().__setstate__(([None] * 32, {}))),
-        ("unpickle", lambda: koracache.__pyx_unpickle_Cache(koracache.Cache, 198515892, ([None] * 32,))),
-        ("construct", lambda: koracache.Cache()),
-    ]
-    bad = [
-        ("detached", lambda: detached.get(M)),
-        ("none key", lambda: c.get(None)),
-        ("range", lambda: c.set(SimpleNamespace(value=32), 1)),
-        ("subscript", lambda: c[3]),
-        ("attr", lambda: c.nothing_here),
-        ("exec raises", lambda: koracache.Cache().get_or_exec(M, lambda: 1 / 0)),
-        ("whitelist", lambda: c.clear_selected(None, (M,))),
-        ("checksum", lambda: koracache.__pyx_unpickle_Cache(koracache.Cache, 1, None)),
-        ("init args", lambda: koracache.Cache(1)),
-    ]
-    return good, bad
+def inbound(nodes):
+    """id -> references to the node from the other nodes."""
+    inside = dict.fromkeys(map(id, nodes), 0)
+    for node in nodes:
+        if isinstance(node, WALKED):
+            for ref in gc.get_referents(node):
+                if id(ref) in inside:
+                    inside[id(ref)] += 1
+    return inside
 
 
-def _run(fn, n):
-    for _ in range(n):
-        try:
-            fn()
-        except Exception:
-            pass
+def outside(nodes):
+    """id -> references to the node that do not come from the other nodes."""
+    inside = inbound(nodes)  # (in a function of its own: no loop variable outlives it)
+    return {id(o): sys.getrefcount(o) - inside[id(o)] for o in nodes}
 
 
-def _cases():
-    rg, rb = raylib_calls()
-    cg, cb = cache_calls()
-    return [pytest.param(f, id=name) for name, f in rg + rb + cg + cb]
+def run(fn, args, kwargs):
+    try:
+        fn(*args, **kwargs)
+    except Exception:
+        pass
 
 
-@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs the debug interpreter")
-@pytest.mark.parametrize("fn", _cases())
-def test_reference_balance(rec, fn):
-    _run(fn, 50)  # warm caches (code objects for tracebacks, interned names)
-    gc.collect()
-    before = sys.gettotalrefcount()
-    _run(fn, 500)
-    gc.collect()
-    after = sys.gettotalrefcount()
-    # A leak of one reference per call would show as +500.
-    assert after - before < 50
+def assert_balanced(fn, args, kwargs, repeat=3):
+    """fn(*args, **kwargs), repeated, leaves every reachable object as many
+    outside references as it had, and gives new objects none but the graph's."""
+    roots = [args, kwargs]
+    held = graph(roots)
+    before = outside(held)
+    for _ in range(repeat):
+        run(fn, args, kwargs)
+    known = set(before)
+    held.extend(o for o in graph(roots) if id(o) not in known)
+    held.append(Payload())  # only `held` refers to it: the count of a new object
+    after = outside(held)
+    fresh = after[id(held[-1])]
+    wrong = [(type(o).__name__, after[id(o)] - before.get(id(o), fresh)) for o in held
+             if after[id(o)] != before.get(id(o), fresh)]
+    assert not wrong, f"outside references changed: {wrong}"
 
 
-@pytest.mark.parametrize("fn", _cases())
-def test_no_net_allocation(rec, fn):
-    _run(fn, 200)
-    gc.collect()
+class Boom:
+    """Refuses every conversion and attribute read."""
+
+    def __getattr__(self, name):
+        raise LookupError(name)
+
+    def __index__(self):
+        raise LookupError("index")
+
+    __int__ = __float__ = __bool__ = __iter__ = __len__ = __index__
+
+
+def broken(value):
+    """value with its last part refused: a tuple's last item, a held
+    attribute, a list's last item; else value itself replaced by Boom."""
+    if type(value) is tuple and value:
+        return value[:-1] + (Boom(),)
+    if isinstance(value, Held):
+        copy = type(value).__new__(type(value))
+        copy._held = dict(value._held, **{value._names[-1]: Boom()})
+        return copy
+    if type(value) is list and value:
+        return value[:-1] + [Boom()]
+    return Boom()
+
+
+def failing(call):
+    """Builders of failing calls: each argument refused in turn, by replacing
+    it and by breaking its last part; the methods on a detached cache too."""
+    count = len(call.args()[0])
+    first = 1 if call.name.startswith("Cache.") and count else 0
+    builders = {}
+    for i in range(first, count):
+        for how, change in (("replaced", lambda v: Boom()), ("broken", broken)):
+            def build(i=i, change=change):
+                args, kwargs = call.args()
+                return args[:i] + (change(args[i]),) + args[i + 1:], kwargs
+            builders[f"{i}-{how}"] = build
+    if first:
+        builders["detached"] = lambda: ((Cache.__new__(Cache),) + call.args()[0][1:], {})
+    return builders
+
+
+def cases(with_failures=True):
+    return list(_cases(with_failures))
+
+
+def _cases(with_failures):
+    for call in CALLS.values():
+        keywords = [("keywords", call.keywords)] if call.keywords() is not None else []
+        built = [("args", call.args), *keywords, *call.variants.items()]
+        if with_failures:
+            built += failing(call).items()
+        for label, build in built:
+            yield pytest.param(call, build, id=f"{call.name}[{label}]")
+
+
+@pytest.fixture
+def installed(rec):
+    yield rec
+    calls.kr.init_raylib_pointers(rec.addresses())
+
+
+@pytest.mark.parametrize("call, build", cases())
+def test_reference_balance_per_object(installed, call, build):
+    assert_balanced(call.function(), *build())
+
+
+def total_growth(fn, build, n=100):
+    """Growth of the interpreter's total reference count over n calls, each
+    with fresh arguments (none of which make reference cycles)."""
+    for _ in range(10):  # warm caches (code objects for tracebacks, interned names)
+        run(fn, *build())
+    gc.disable()  # a collection of older garbage would move the total
+    try:
+        before = sys.gettotalrefcount()
+        for _ in range(n):
+            run(fn, *build())
+        return sys.gettotalrefcount() - before
+    finally:
+        gc.enable()
+
+
+needs_debug = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs the debug interpreter")
+
+
+@needs_debug
+@pytest.mark.parametrize("call, build", cases())
+def test_reference_balance_total(installed, call, build):
+    assert total_growth(call.function(), build) < 10
+
+
+def test_a_leaked_reference_fails_the_checks():
+    leaked = []
+
+    def leak(*args, **kwargs):
+        kora_leak_helper.leak_ref(args[-1])
+        leaked.append(args[-1])
+
+    with pytest.raises(AssertionError, match="outside references changed"):
+        assert_balanced(leak, (Payload(), (calls.fresh_float(1.5),)), {})
+    if hasattr(sys, "gettotalrefcount"):
+        assert total_growth(leak, lambda: ((Payload(),), {})) >= 100
+    for o in leaked:  # repaired, so that the sanitizer run's own leak check stays quiet
+        ctypes.pythonapi.Py_DecRef(ctypes.py_object(o))
+
+
+@pytest.mark.skipif(hasattr(sys, "gettotalrefcount"), reason="the debug interpreter's allocator is traced apart")
+@pytest.mark.parametrize("call, build", cases(with_failures=False))
+def test_no_net_allocation(installed, call, build):
+    fn = call.function()
+    for _ in range(100):
+        run(fn, *build())
+    gc.disable()
     tracemalloc.start()
     try:
         before = tracemalloc.get_traced_memory()[0]
-        _run(fn, 5000)
-        gc.collect()
+        for _ in range(1000):
+            run(fn, *build())
         after = tracemalloc.get_traced_memory()[0]
     finally:
         tracemalloc.stop()
-    assert after - before < 16 * 1024
+        gc.enable()
+    assert after - before < 8 * 1024
+
+
+HEAP_LEAK = "import kora_leak_helper; kora_leak_helper.leak_heap(4321)"
+
+
+@pytest.mark.skipif(os.environ.get("KORA_BUILD_VARIANT") != "asan", reason="needs the sanitizer run")
+def test_a_heap_leak_is_reported_by_leak_sanitizer():
+    """The sanitizer run's own settings (ASAN_OPTIONS, LSAN_OPTIONS) apply."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(NATIVE_DIR), os.environ.get("PYTHONPATH", "")]))
+    done = subprocess.run([sys.executable, "-c", HEAP_LEAK], capture_output=True, text=True, env=env, timeout=120)
+    assert done.returncode != 0
+    assert "detected memory leaks" in done.stderr and "4321 byte(s)" in done.stderr
+    assert "leak_helper.cpp" in done.stderr or "kora_leak_helper" in done.stderr

@@ -1,21 +1,29 @@
-"""Loading kora_raylib: the module's attributes, its export table, reload and
-interpreter identity, and the checks made on the peer types it imports."""
+"""Loading the modules: their attributes, kora_raylib's export table, reload
+and re-import, one interpreter per process, the shared function type, the
+checks made on the peer types kora_raylib imports and how koracache finds
+CacheType."""
 
 import builtins
 import ctypes
 import importlib
 import json
 import os
+import pickle
 import subprocess
 import sys
 import textwrap
 
 import pytest
 
+from kora_ui.core.enums import CacheType
+from kora_ui.fast.koracache import koracache as kc
+from kora_ui.fast.koracache.koracache import Cache
 from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.raylib import kora_raylib as kr
 
 MODULE = "kora_ui.fast.raylib.kora_raylib"
+CACHE_MODULE = "kora_ui.fast.koracache.koracache"
+FONT = CacheType.FONT
 INIT = "init " + MODULE
 
 # Module attributes in the order of their creation.
@@ -94,21 +102,19 @@ def test_export_table():
     assert len(pointers) == len(CAPI) and None not in pointers
 
 
-def test_reload_and_reimport_give_the_same_module(rec):
-    functions = dict(vars(kr))
-    table = kr.__pyx_capi__
-    saved = kr._base_color_krvec_ez
-    kr._base_color_krvec_ez = rebound = KrRect(1, 2, 3, 4)
-    try:
-        assert importlib.reload(kr) is kr
-        del sys.modules[MODULE]
-        assert importlib.import_module(MODULE) is kr
-        assert sys.modules[MODULE] is kr
-        assert kr._base_color_krvec_ez is rebound and kr.__pyx_capi__ is table
-        assert all(getattr(kr, name) is functions[name] for name in FUNCTIONS if name != "_base_color_krvec_ez")
-    finally:
-        sys.modules[MODULE] = kr
-        kr._base_color_krvec_ez = saved
+@pytest.mark.parametrize("module", [kr, kc], ids=["kora_raylib", "koracache"])
+def test_reload_and_reimport_give_the_same_module(rec, monkeypatch, module):
+    attributes = dict(vars(module))
+    marker = {"rebound": True}
+    monkeypatch.setattr(module, "__test__", marker)
+    if module is kr:
+        monkeypatch.setattr(kr, "_base_color_krvec_ez", KrRect(1, 2, 3, 4))
+    assert importlib.reload(module) is module
+    monkeypatch.delitem(sys.modules, module.__name__)
+    assert importlib.import_module(module.__name__) is module and sys.modules[module.__name__] is module
+    assert module.__test__ is marker and kr._base_color_krvec_ez is not attributes.get("_base_color_krvec_ez")
+    kept = [n for n in attributes if not n.startswith("__") or n.startswith("__pyx")] + ["__builtins__"]
+    assert all(getattr(module, n) is attributes[n] for n in kept if n != "_base_color_krvec_ez")
     kr.end_drawing()
     assert rec.calls() == [("EndDrawing",)]
 
@@ -161,8 +167,8 @@ SIZE_TEXT = (VEC + ".KrVector2 size changed, may indicate binary incompatibility
     (f"peer('{VEC}', 'KrVector2', sized(40, __pyx_vtable__=5))",
      ["RuntimeError", "invalid vtable found for imported type"]),
     (f"peer('{VEC}', 'KrVector2')", ["AttributeError", f"module '{VEC}' has no attribute 'KrVector2'"]),
-    ("sys.modules['kora_ui.fast.krrect.krrect'] = None",
-     ["ModuleNotFoundError", "import of kora_ui.fast.krrect.krrect halted; None in sys.modules"]),
+    *[(f"sys.modules['{m}'] = None", ["ModuleNotFoundError", f"import of {m} halted; None in sys.modules"])
+      for m in ("kora_ui.fast.krrect.krrect", "kora_ui.fast.krrendertex.kr_render_tex")],
     # Peers are imported in a fixed order: KrShader is checked before KrRect.
     ("peer('kora_ui.fast.krrect.krrect', 'KrRect', 1); peer('kora_ui.fast.krshader.krshader', 'KrShader', 2)",
      ["TypeError", "kora_ui.fast.krshader.krshader.KrShader is not a type object"]),
@@ -206,3 +212,103 @@ def test_module_registers_under_its_full_name():
                           importlib.import_module('{MODULE}') is module, module.end_drawing.__module__]))
         """)
     assert out == ["kora_raylib", True, True, MODULE]
+
+
+# --- one interpreter per process, the shared function type ----------------
+
+NOT_SAFE = "Interpreter change detected - this module can only be loaded into one interpreter per process."
+
+
+@pytest.mark.parametrize("config", ["legacy", "isolated"])
+@pytest.mark.parametrize("module", ["kora_ui.fast.koracache.koracache", "kora_ui.fast.raylib.kora_raylib"])
+def test_second_interpreter_import_is_refused(rec, module, config):
+    interpreters = pytest.importorskip("_interpreters")
+    interp = interpreters.create(config)
+    try:
+        failure = interpreters.exec(interp, f"import {module}")
+        assert failure is not None and failure.type.__name__ == "ImportError"
+        assert failure.msg == NOT_SAFE if config == "legacy" else failure.msg
+        assert interpreters.exec(interp, "import sys") is None
+    finally:
+        interpreters.destroy(interp)
+    cache = Cache()
+    cache.set(FONT, 1)
+    assert pickle.loads(pickle.dumps(cache)).get(FONT) == 1
+    kr.end_drawing()
+    assert rec.calls() == [("EndDrawing",)]
+
+
+IMPOSTOR = """
+import gc, sys, types
+registry = types.ModuleType("_kora_ui_shared_types")
+registry.function_type_v1 = type("Impostor", (), {"__slots__": tuple("s%d" % i for i in range(SLOTS))})
+sys.modules["_kora_ui_shared_types"] = registry
+try:
+    import kora_ui.fast.koracache.koracache as module
+except Exception as exc:  # refused
+    assert str(exc)
+else:
+    assert module.Cache().get(module.CacheType.FONT) is None
+gc.collect()
+print("ok")
+"""
+
+
+def test_impostor_in_the_shared_type_registry_is_refused():
+    """The shared function type is found through sys.modules; a class made in
+    Python with the same instance size must not be used to make functions."""
+    slots = (type(kr.end_drawing).__basicsize__ - object.__basicsize__) // 8
+    done = subprocess.run([sys.executable, "-c", IMPOSTOR.replace("SLOTS", str(slots))],
+                          capture_output=True, text=True, timeout=120)
+    assert (done.returncode, done.stdout) == (0, "ok\n"), done.stderr[-2000:]
+
+
+# --- koracache ------------------------------------------------------------
+
+
+def test_cache_module_attributes():
+    assert {"Cache", "CacheType", "__pyx_unpickle_Cache", "__builtins__", "__test__"} <= set(vars(kc))
+    assert kc.__test__ == {} and kc.__builtins__ is builtins and kc.CacheType is CacheType
+    assert (Cache.__module__, Cache.__qualname__) == (CACHE_MODULE, "Cache")
+    names = ["clear", "clear_selected", "get", "set", "get_or_set_val", "get_or_exec", "copy", "__deepcopy__"]
+    assert [getattr(Cache, n).__qualname__ for n in names] == ["Cache." + n for n in names]
+    assert Cache.clear_selected.__defaults__ == (None, None)
+
+
+LOADER = """
+import enum, sys, traceback, types
+Marker = enum.Enum("CacheType", {"ONLY": 7})
+fake = types.ModuleType("kora_ui.core.enums")
+%s
+try:
+    from kora_ui.fast.koracache import koracache
+except ImportError as e:
+    print(e, "init kora_ui.fast.koracache.koracache" in [f.name for f in traceback.extract_tb(e.__traceback__)])
+    fake.CacheType = Marker  # a later attempt loads from the start again
+    from kora_ui.fast.koracache import koracache
+if koracache.CacheType is Marker:
+    c = koracache.Cache()
+    c.set(Marker.ONLY, "v")
+    assert c.ONLY == c[Marker.ONLY] == "v"
+print("marker" if koracache.CacheType is Marker else koracache.CacheType.__module__)
+"""
+
+
+@pytest.mark.parametrize("prepare, output", [
+    ("", ["kora_ui.core.enums"]),
+    ("sys.modules[fake.__name__] = fake; fake.CacheType = Marker", ["marker"]),
+    ("sys.modules[fake.__name__] = fake; sys.modules[fake.__name__ + '.CacheType'] = Marker", ["marker"]),
+    ("sys.modules[fake.__name__] = fake", ["cannot import name CacheType True", "marker"]),
+    # absent on the first look-up of the module, failing on the one after the import; found as a submodule
+    ("class Flaky(types.ModuleType):\n    seen = []\n    def __getattr__(self, name):\n"
+     "        self.seen.append(name) if name == 'CacheType' else None\n"
+     "        raise RuntimeError('flaky') if len(self.seen) > 1 else AttributeError(name)\n"
+     "fake.__class__ = Flaky; sys.modules[fake.__name__] = fake; sys.modules[fake.__name__ + '.CacheType'] = Marker",
+     ["marker"]),
+], ids=["real", "attribute", "submodule", "missing", "flaky"])
+def test_cache_type_import(prepare, output):
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(LOADER % prepare)], capture_output=True,
+                          text=True, env=env, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == output

@@ -3,8 +3,10 @@
 #   release  build/python with the release interpreter
 #   debug    build/debug/python with the debug interpreter (reference checks),
 #            in development mode with every warning turned into an error
-#   asan     build/asan/python under AddressSanitizer + UBSan
-#   all      the three in turn
+#   asan     build/asan/python under AddressSanitizer + UBSan, with heap leaks
+#            reported (LeakSanitizer; tests/lsan.supp lists the interpreter's own)
+#   coverage build/coverage/python (gcov counters) with the release interpreter
+#   all      release, debug and asan in turn
 # Extra arguments are passed to pytest.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -26,12 +28,15 @@ run() {
 
 EXTRA=("$@")
 asan_env=(PYTHONMALLOC=malloc LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
-          ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+          ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+          LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
+          UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 
 case "$variant" in
     release) run release "$PYTHON" build ;;
     debug) run debug "$PYTHON_DBG" build/debug ;;
     asan) run asan "$PYTHON" build/asan "${asan_env[@]}" ;;
+    coverage) run coverage "$PYTHON" build/coverage ;;
     all)
         run release "$PYTHON" build
         run debug "$PYTHON_DBG" build/debug

@@ -1,0 +1,47 @@
+// kora_leak_helper: deliberately faulty functions that prove the leak checks
+// of the suite see what they claim to see (tests/test_leaks.py).
+//
+//   leak_ref(obj, n=1)  returns None and keeps n extra references to obj
+//                       that nothing ever releases
+//   leak_heap(size)     allocates size bytes on the C++ heap and drops the
+//                       only pointer to them
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+
+namespace {
+
+PyObject *leak_ref(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (nargs < 1 || nargs > 2) {
+        PyErr_SetString(PyExc_TypeError, "leak_ref(obj, n=1)");
+        return nullptr;
+    }
+    Py_ssize_t n = nargs == 2 ? PyLong_AsSsize_t(args[1]) : 1;
+    if (n == -1 && PyErr_Occurred()) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) Py_INCREF(args[0]);  // the fault under test
+    Py_RETURN_NONE;
+}
+
+PyObject *leak_heap(PyObject *, PyObject *arg) {
+    Py_ssize_t size = PyLong_AsSsize_t(arg);
+    if (size == -1 && PyErr_Occurred()) return nullptr;
+    // Written through a volatile pointer so that the allocation is not elided.
+    char *volatile block = new char[static_cast<std::size_t>(size > 0 ? size : 1)];
+    block[0] = 1;
+    block = nullptr;  // the fault under test
+    Py_RETURN_NONE;
+}
+
+PyMethodDef methods[] = {
+    {"leak_ref", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(leak_ref)), METH_FASTCALL, nullptr},
+    {"leak_heap", leak_heap, METH_O, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module = {
+    PyModuleDef_HEAD_INIT, "kora_leak_helper", nullptr, 0, methods, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_kora_leak_helper(void) { return PyModuleDef_Init(&module); }
