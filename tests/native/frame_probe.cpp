@@ -9,7 +9,8 @@
 //   fail_with_entry()  raises ValueError("probe") with a traceback entry
 //                    "probe_entry" at line 7 of "probe_file", added while no
 //                    module dictionary exists (this module has none)
-#include "kora_ui/fast/common/frame.h"
+#include "kora_ui/fast/common/native_exception.h"
+#include "kora_ui/fast/common/traceback.h"
 
 #include <cstring>
 #include <ios>
