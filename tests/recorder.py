@@ -5,6 +5,11 @@ import ctypes
 import os
 import pathlib
 import struct
+import sys
+
+# The records and entry names live with the real-raylib loader in tools/.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
+from raylib_ctypes import Color, Rectangle, RenderTexture2D, Shader, Texture2D, Vector2  # noqa: E402,F401
 
 NATIVE_DIR = pathlib.Path(
     os.environ.get("KORA_NATIVE_DIR")
@@ -15,33 +20,6 @@ NATIVE_DIR = pathlib.Path(
 def f32(x):
     """x rounded to the nearest float32, as a Python float."""
     return struct.unpack("<f", struct.pack("<f", x))[0]
-
-
-# raylib's records, for calling the recorded functions through ctypes.
-class Vector2(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_float), ("y", ctypes.c_float)]
-
-
-class Rectangle(ctypes.Structure):
-    _fields_ = [(n, ctypes.c_float) for n in ("x", "y", "width", "height")]
-
-
-class Color(ctypes.Structure):
-    _fields_ = [(n, ctypes.c_ubyte) for n in "rgba"]
-
-
-class Texture2D(ctypes.Structure):
-    _fields_ = [("id", ctypes.c_uint)] + [
-        (n, ctypes.c_int) for n in ("width", "height", "mipmaps", "format")
-    ]
-
-
-class RenderTexture2D(ctypes.Structure):
-    _fields_ = [("id", ctypes.c_uint), ("texture", Texture2D), ("depth", Texture2D)]
-
-
-class Shader(ctypes.Structure):
-    _fields_ = [("id", ctypes.c_uint), ("locs", ctypes.c_void_p)]
 
 
 # Return type and parameter types of each recorded function.

@@ -15,40 +15,19 @@ import subprocess
 import tempfile
 from types import SimpleNamespace
 
+from raylib_ctypes import ENTRY_NAMES, Color, RenderTexture2D, Shader, Texture2D  # noqa: F401  (next to this file)
+
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 LIB_DIR = pathlib.Path(
     os.environ.get("KORA_RAYLIB_DIR") or ROOT / ".toolchain" / "usr" / "lib" / "x86_64-linux-gnu"
 )
 
-ENTRY_NAMES = (
-    "BeginDrawing", "EndDrawing", "BeginBlendMode", "EndBlendMode",
-    "BeginTextureMode", "EndTextureMode", "BeginShaderMode", "EndShaderMode",
-    "ClearBackground", "DrawTextureRec", "DrawTexturePro",
-    "GetShaderLocation", "SetShaderValue", "SetShaderValueV",
-)
 
 FLAG_WINDOW_HIDDEN = 0x80
 LOG_WARNING = 4
 BLEND_ALPHA, BLEND_ADDITIVE = 0, 1
 UNIFORM_FLOAT, UNIFORM_VEC2, UNIFORM_VEC3, UNIFORM_VEC4, UNIFORM_INT = range(5)
-
-
-# raylib's records (layouts as in raylib.h).
-class Color(ctypes.Structure):
-    _fields_ = [(n, ctypes.c_ubyte) for n in "rgba"]
-
-
-class Texture2D(ctypes.Structure):
-    _fields_ = [("id", ctypes.c_uint)] + [(n, ctypes.c_int) for n in ("width", "height", "mipmaps", "format")]
-
-
-class RenderTexture2D(ctypes.Structure):
-    _fields_ = [("id", ctypes.c_uint), ("texture", Texture2D), ("depth", Texture2D)]
-
-
-class Shader(ctypes.Structure):
-    _fields_ = [("id", ctypes.c_uint), ("locs", ctypes.POINTER(ctypes.c_int))]
 
 
 class Image(ctypes.Structure):
