@@ -22,24 +22,23 @@ REQUIRED = 97.0
 # hand: a line that matches none is reported as having no known reason.
 ALLOCATION = "allocation failure (of a small object, or at import)"
 REASONS = [
-    ("parameter kinds no function declares (unsigned int, size_t and double parameters)",
-     r"Kind::(UInt|SizeT|Double)|to_uint\(o, &vals|to_size_t\(o, &vals|vals\[i\]\.d = d"),
     ("a count message for functions with both required and optional parameters, which none has",
      r"\"at least\"|expected = r;"),
-    ("a declaration error (two parameters with custom conversions) that no function makes",
-     r"more than one parameter with a custom conversion"),
     ("the compiled-in constant table is well formed and declares no bytes constants",
      r"LZSS string data decompression failed|PyBytes_FromStringAndSize"),
-    ("frame routines that no module calls", r"function_type\(\) \{|set_module_attr\(const char"),
     ("an exec step on a second module object: the create step always hands back the same one",
      r"Re-initialisation is not supported"),
-    ("releasing the None that was in the slot runs no code", r"c_get_or_set_val\"\)\);"),
+    ("releasing the None that was in the slot runs no code", r"c_get_or_set_val\">\);"),
+    ("the generated entry of every declaration takes all-positional calls and keywords in declaration order "
+     "before the general parser", r"the common all-positional case|args_in_declaration_order\(def->names, n, nargs"),
+    ("every Check value has its case; the return after the switch only satisfies the compiler",
+     r"case Check::Instance:"),
     ("Cache.__new__ makes Cache instances only", r"raise_expected\(\"Cache\""),
     ("the interpreter always gives classes that define __getattr__ its attribute hook",
      r"no attribute hook for __getattr__"),
     ("arrays of more than INT_MAX elements (tens of GiB)", r"values\.size\(\) > static_cast<std::size_t>\(INT_MAX\)"),
     (ALLOCATION, r"PyDict_New|PyTuple_New|PyObject_Hash\(o\)|PyMem_|table\[i\]|PyErr_NoMemory|!table|"
-                 r"tp_alloc|!self\)|!self->cache_arr|!list\)|!cls\)|install_pickling|add_function\(|"
+                 r"tp_alloc|!self\)|!self->cache_arr|!list\)|!cls\)|install_pickling|add_functions?\(|"
                  r"Unable to initialize pickling|add\(def_|if \(!empty\)|PyDict_SetItemString\((kwargs|ns)\.get"),
 ]
 
