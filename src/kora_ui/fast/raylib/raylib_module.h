@@ -117,10 +117,12 @@ inline void set_vector2_tuple(Vector2 *vec, PyObject *pos) {
 // (255.9 -> 255, 256 -> 0, 300 -> 44, -1 -> 255). For values beyond 32 bits
 // the truncated value is still reduced modulo 256; NaN and infinities give 0.
 inline std::uint8_t color_channel(double d) noexcept {
+    // Within (-2^31 - 1, 2^31) the conversion to int32 truncates toward zero
+    // itself; NaN fails both comparisons.
+    if (d > -2147483649.0 && d < 2147483648.0)
+        return static_cast<std::uint8_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(d)) & 0xFFu);
     if (!std::isfinite(d)) return 0;
     double t = std::trunc(d);
-    if (t >= -2147483648.0 && t <= 2147483647.0)
-        return static_cast<std::uint8_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(t)) & 0xFFu);
     double m = std::fmod(t, 256.0);
     if (m < 0) m += 256.0;
     return static_cast<std::uint8_t>(static_cast<unsigned>(m));
@@ -144,8 +146,13 @@ inline void set_color(Color *col, PyObject *color) {
             c[i] = static_cast<std::uint8_t>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(item)));
             continue;
         }
-        double d = to_double(item);
-        if (d == -1.0 && PyErr_Occurred()) return;
+        double d;
+        if (PyFloat_CheckExact(item)) {
+            d = PyFloat_AS_DOUBLE(item);
+        } else {
+            d = to_double(item);
+            if (d == -1.0 && PyErr_Occurred()) return;
+        }
         c[i] = color_channel(d);
     }
     *col = Color{c[0], c[1], c[2], c[3]};
