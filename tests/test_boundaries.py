@@ -118,6 +118,8 @@ def test_single_precision_narrowing(rec, sign, value, expected):
 @pytest.mark.parametrize("channel, expected", [
     (2**31 - 1, 255), (2**31, 0), (2**31 + 255, 255), (-2**31, 0), (-2**31 - 1, 255),
     (255.99, 255), (256, 0), (-0.99, 0), (-1, 255), (math.nextafter(-1.0, 0), 0),
+    (2147483647.9, 255), (2147483648.0, 0), (-2147483648.9, 0), (-2147483649.0, 255),
+    (math.nan, 0), (math.inf, 0), (-math.inf, 0),
 ])
 def test_colour_channel_edges(rec, channel, expected):
     kr.clear_background((channel, 0, 0))

@@ -20,9 +20,20 @@ int to_long_slow(PyObject *o, long *out);
 int to_uint_slow(PyObject *o, unsigned int *out);
 int to_size_t_slow(PyObject *o, std::size_t *out);
 
+// Reads an int (or an instance of an int subclass, which the conversions use
+// as is) that fits in one digit into `v`; false for anything else, which
+// takes the slow path. One type-flag test covers both: an exact-type test
+// first would not save it, since the compact reads assert the flag.
+inline bool compact_int(PyObject *o, Py_ssize_t *v) {
+    if (!PyLong_Check(o)) return false;
+    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) return false;
+    *v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o));
+    return true;
+}
+
 inline int to_int(PyObject *o, int *out) {
-    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) {
-        Py_ssize_t v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o));
+    Py_ssize_t v;
+    if (compact_int(o, &v)) {
         if (v >= INT_MIN && v <= INT_MAX) {
             *out = static_cast<int>(v);
             return 0;
@@ -32,16 +43,17 @@ inline int to_int(PyObject *o, int *out) {
 }
 
 inline int to_long(PyObject *o, long *out) {
-    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) {
-        *out = static_cast<long>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o)));
+    Py_ssize_t v;
+    if (compact_int(o, &v)) {
+        *out = static_cast<long>(v);
         return 0;
     }
     return to_long_slow(o, out);
 }
 
 inline int to_uint(PyObject *o, unsigned int *out) {
-    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) {
-        Py_ssize_t v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o));
+    Py_ssize_t v;
+    if (compact_int(o, &v)) {
         if (v >= 0 && static_cast<unsigned long long>(v) <= UINT_MAX) {
             *out = static_cast<unsigned int>(v);
             return 0;
@@ -51,8 +63,8 @@ inline int to_uint(PyObject *o, unsigned int *out) {
 }
 
 inline int to_size_t(PyObject *o, std::size_t *out) {
-    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) {
-        Py_ssize_t v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o));
+    Py_ssize_t v;
+    if (compact_int(o, &v)) {
         if (v >= 0) {
             *out = static_cast<std::size_t>(v);
             return 0;

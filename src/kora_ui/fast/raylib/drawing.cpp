@@ -91,28 +91,32 @@ void c_clear_background_blank() { clear_with(Color{0, 0, 0, 0}, dotted<"c_clear_
 namespace {
 
 // The body shared by the DrawTextureRec members: the texture, then the
-// source rectangle, the position and the colour, each tested before the next.
+// source rectangle, the position and the colour, each tested before the next
+// by its status (0, or -1 with an exception set).
 template <class Source, class Position, class Tint>
 void draw_rec(const char *fullname, PyObject *texture, Source source, Position position, Tint tint) {
-    Texture2D tex = texture_record(texture);
+    Texture2D tex{};
     Rectangle src{};
     Vector2 pos{};
     Color col{};
-    if (PyErr_Occurred() || (source(&src, tex), PyErr_Occurred()) || (position(&pos), PyErr_Occurred()) ||
-        (tint(&col), PyErr_Occurred()) || !ready(e_DrawTextureRec)) {
+    if (texture_fields(texture, &tex) < 0 || source(&src, tex) < 0 || position(&pos) < 0 || tint(&col) < 0 ||
+        !ready(e_DrawTextureRec)) {
         add_traceback(fullname);
         return;
     }
     e_DrawTextureRec.call(tex, src, pos, col);
 }
 
+// The status of a conversion that reports failure by a pending exception only.
+int status() { return PyErr_Occurred() ? -1 : 0; }
+
 }  // namespace
 
 void c_draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *position, PyObject *color) {
     draw_rec(
         dotted<"c_draw_texture_rec">, texture,
-        [&](Rectangle *r, const Texture2D &) { set_rectangle_1tuple(r, source_rec); },
-        [&](Vector2 *v) { set_vector2_tuple(v, position); }, [&](Color *c) { set_color(c, color); });
+        [&](Rectangle *r, const Texture2D &) { return set_rectangle_1tuple(r, source_rec); },
+        [&](Vector2 *v) { return set_vector2_tuple(v, position); }, [&](Color *c) { return set_color(c, color); });
 }
 
 void draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *position, PyObject *color, int) {
@@ -123,8 +127,8 @@ void draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *positio
 void c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip) {
     draw_rec(
         dotted<"c_draw_texture_vec">, texture,
-        [&](Rectangle *r, const Texture2D &t) { whole_texture(r, t, flip != 0); },
-        [&](Vector2 *v) { set_vector2_tuple(v, position); }, [&](Color *c) { set_color(c, color); });
+        [&](Rectangle *r, const Texture2D &t) { return whole_texture(r, t, flip != 0), 0; },
+        [&](Vector2 *v) { return set_vector2_tuple(v, position); }, [&](Color *c) { return set_color(c, color); });
 }
 
 void draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip, int) {
@@ -135,9 +139,9 @@ void draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, in
 void c_draw_texture_krvec(PyObject *texture, KrVector2Object *position, KrRectObject *color, int flip) {
     draw_rec(
         dotted<"c_draw_texture_krvec">, texture,
-        [&](Rectangle *r, const Texture2D &t) { whole_texture(r, t, flip != 0); },
-        [&](Vector2 *v) { set_vector2_krvector2(v, reinterpret_cast<PyObject *>(position)); },
-        [&](Color *c) { set_color_krrect(c, reinterpret_cast<PyObject *>(color)); });
+        [&](Rectangle *r, const Texture2D &t) { return whole_texture(r, t, flip != 0), 0; },
+        [&](Vector2 *v) { return set_vector2_krvector2(v, reinterpret_cast<PyObject *>(position)), status(); },
+        [&](Color *c) { return set_color_krrect(c, reinterpret_cast<PyObject *>(color)), status(); });
 }
 
 void c_draw_krtexture_krvec(KrRenderTextureObject *texture, KrVector2Object *position, KrRectObject *color, int flip) {

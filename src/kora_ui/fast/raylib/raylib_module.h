@@ -58,8 +58,11 @@ bool ready(const Entry<Ptr> &entry) {
 
 // ---------------------------------------------------------------------------
 // Conversions from Python objects to raylib records. Each leaves a Python
-// exception pending on failure; callers test PyErr_Occurred() after each.
+// exception pending on failure; callers test PyErr_Occurred() after each, or
+// the status (0, or -1 on failure) of those that return one.
 
+// The texture's fields into *out (left as it is on failure).
+int texture_fields(PyObject *py_tex, Texture2D *out);
 Texture2D texture_record(PyObject *py_tex);
 RenderTexture2D render_texture_record(PyObject *py_rt);
 Shader shader_record(PyObject *py_shader);
@@ -101,40 +104,44 @@ inline int floats_from_tuple(PyObject *tuple, float *out, Py_ssize_t n) {
     return 0;
 }
 
-inline void set_rectangle_1tuple(Rectangle *rect, PyObject *rect_value) {
+inline int set_rectangle_1tuple(Rectangle *rect, PyObject *rect_value) {
     float v[4];
-    if (floats_from_tuple(rect_value, v, 4) < 0) return;
+    if (floats_from_tuple(rect_value, v, 4) < 0) return -1;
     *rect = Rectangle{v[0], v[1], v[2], v[3]};
+    return 0;
 }
 
-inline void set_vector2_tuple(Vector2 *vec, PyObject *pos) {
+inline int set_vector2_tuple(Vector2 *vec, PyObject *pos) {
     float v[2];
-    if (floats_from_tuple(pos, v, 2) < 0) return;
+    if (floats_from_tuple(pos, v, 2) < 0) return -1;
     *vec = Vector2{v[0], v[1]};
+    return 0;
 }
 
 // A colour channel: the number truncated toward zero, then its low 8 bits
 // (255.9 -> 255, 256 -> 0, 300 -> 44, -1 -> 255). For values beyond 32 bits
 // the truncated value is still reduced modulo 256; NaN and infinities give 0.
 inline std::uint8_t color_channel(double d) noexcept {
+    // Within (-2^31 - 1, 2^31) the conversion to int32 truncates toward zero
+    // itself; NaN fails both comparisons.
+    if (d > -2147483649.0 && d < 2147483648.0)
+        return static_cast<std::uint8_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(d)) & 0xFFu);
     if (!std::isfinite(d)) return 0;
     double t = std::trunc(d);
-    if (t >= -2147483648.0 && t <= 2147483647.0)
-        return static_cast<std::uint8_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(t)) & 0xFFu);
     double m = std::fmod(t, 256.0);
     if (m < 0) m += 256.0;
     return static_cast<std::uint8_t>(static_cast<unsigned>(m));
 }
 
-inline void set_color(Color *col, PyObject *color) {
+inline int set_color(Color *col, PyObject *color) {
     if (color == Py_None) {
         raise_not_subscriptable();
-        return;
+        return -1;
     }
     Py_ssize_t n = PyTuple_GET_SIZE(color);
     if (n < 3) {
         raise_index();
-        return;
+        return -1;
     }
     std::uint8_t c[4] = {0, 0, 0, 255};
     for (Py_ssize_t i = 0; i < (n > 3 ? 4 : 3); ++i) {
@@ -144,11 +151,17 @@ inline void set_color(Color *col, PyObject *color) {
             c[i] = static_cast<std::uint8_t>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(item)));
             continue;
         }
-        double d = to_double(item);
-        if (d == -1.0 && PyErr_Occurred()) return;
+        double d;
+        if (PyFloat_CheckExact(item)) {
+            d = PyFloat_AS_DOUBLE(item);
+        } else {
+            d = to_double(item);
+            if (d == -1.0 && PyErr_Occurred()) return -1;
+        }
         c[i] = color_channel(d);
     }
     *col = Color{c[0], c[1], c[2], c[3]};
+    return 0;
 }
 
 }  // namespace kora::raylib

@@ -35,12 +35,19 @@ int attr_size_t(PyObject *o, int name, std::size_t *out) {
 
 }  // namespace
 
-Texture2D texture_record(PyObject *py_tex) {
+int texture_fields(PyObject *py_tex, Texture2D *out) {
     Texture2D t{};
     if (attr_uint(py_tex, K_id, &t.id) < 0 || attr_int(py_tex, K_width, &t.width) < 0 ||
         attr_int(py_tex, K_height, &t.height) < 0 || attr_int(py_tex, K_mipmaps, &t.mipmaps) < 0 ||
         attr_int(py_tex, K_format, &t.format) < 0)
-        return Texture2D{};
+        return -1;
+    *out = t;
+    return 0;
+}
+
+Texture2D texture_record(PyObject *py_tex) {
+    Texture2D t{};
+    texture_fields(py_tex, &t);
     return t;
 }
 
