@@ -29,8 +29,6 @@ REASONS = [
     ("an exec step on a second module object: the create step always hands back the same one",
      r"Re-initialisation is not supported"),
     ("releasing the None that was in the slot runs no code", r"c_get_or_set_val\">\);"),
-    ("the generated entry of every declaration takes all-positional calls and keywords in declaration order "
-     "before the general parser", r"the common all-positional case|args_in_declaration_order\(def->names, n, nargs"),
     ("every Check value has its case; the return after the switch only satisfies the compiler",
      r"case Check::Instance:"),
     ("Cache.__new__ makes Cache instances only", r"raise_expected\(\"Cache\""),

@@ -117,10 +117,6 @@ int collect_args(const FuncDef *def, PyObject *const *args, Py_ssize_t nargs, Py
         raise_count(def, nargs);
         return -1;
     }
-    if (args_in_declaration_order(def->names, n, nargs, kwnames)) {  // no search needed
-        for (Py_ssize_t i = 0; i < n; ++i) slots[i] = args[i];
-        return 0;
-    }
     for (int i = 0; i < n; ++i) slots[i] = i < nargs ? args[i] : nullptr;
     if (match_keywords(def, slots, nargs, args + nargs, kwnames) < 0) return -1;
     for (Py_ssize_t i = nargs; i < n; ++i) {
@@ -177,9 +173,9 @@ PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, std::si
             goto fail;
         }
         result = def->invoke(self, args);
-    } else if (nargs == def->nparams && (!kwnames || PyTuple_GET_SIZE(kwnames) == 0)) {
-        result = def->invoke(self, args);  // the common all-positional case
     } else {
+        // The declaration's own entry has taken the calls by position and by
+        // keyword in declaration order; what comes here is counted and matched in full.
         PyObject *slots[kMaxParams];
         if (collect_args(def, args, nargs, kwnames, slots) < 0) goto fail;
         result = def->invoke(self, slots);
