@@ -152,13 +152,12 @@ void c_draw_krtexture_krvec(KrRenderTextureObject *texture, KrVector2Object *pos
 
 void c_draw_texture_pro(PyObject *texture, PyObject *source_rec, PyObject *dest_rec, PyObject *origin, float rotation,
                         PyObject *color) {
-    Texture2D tex = texture_record(texture);
+    Texture2D tex{};
     Rectangle src{}, dst{};
     Vector2 org{};
     Color col{};
-    if (PyErr_Occurred() || (set_rectangle_1tuple(&src, source_rec), PyErr_Occurred()) ||
-        (set_rectangle_1tuple(&dst, dest_rec), PyErr_Occurred()) ||
-        (set_vector2_tuple(&org, origin), PyErr_Occurred()) || (set_color(&col, color), PyErr_Occurred()) ||
+    if (texture_fields(texture, &tex) < 0 || set_rectangle_1tuple(&src, source_rec) < 0 ||
+        set_rectangle_1tuple(&dst, dest_rec) < 0 || set_vector2_tuple(&org, origin) < 0 || set_color(&col, color) < 0 ||
         !ready(e_DrawTexturePro)) {
         add_traceback(dotted<"c_draw_texture_pro">);
         return;

@@ -63,7 +63,6 @@ bool ready(const Entry<Ptr> &entry) {
 
 // The texture's fields into *out (left as it is on failure).
 int texture_fields(PyObject *py_tex, Texture2D *out);
-Texture2D texture_record(PyObject *py_tex);
 RenderTexture2D render_texture_record(PyObject *py_rt);
 Shader shader_record(PyObject *py_shader);
 inline Shader shader_record(KrShaderObject *kr_shader) { return Shader{kr_shader->id, kr_shader->locs}; }

@@ -45,26 +45,18 @@ int texture_fields(PyObject *py_tex, Texture2D *out) {
     return 0;
 }
 
-Texture2D texture_record(PyObject *py_tex) {
-    Texture2D t{};
-    texture_fields(py_tex, &t);
-    return t;
-}
-
 RenderTexture2D render_texture_record(PyObject *py_rt) {
     RenderTexture2D rt{};
     if (attr_uint(py_rt, K_id, &rt.id) < 0) return RenderTexture2D{};
     {
         Ref tex = Ref::steal(PyObject_GetAttr(py_rt, K(K_texture)));
         if (!tex) return RenderTexture2D{};
-        rt.texture = texture_record(tex.get());
-        if (PyErr_Occurred()) return RenderTexture2D{};
+        if (texture_fields(tex.get(), &rt.texture) < 0) return RenderTexture2D{};
     }
     {
         Ref depth = Ref::steal(PyObject_GetAttr(py_rt, K(K_depth)));
         if (!depth) return RenderTexture2D{};
-        rt.depth = texture_record(depth.get());
-        if (PyErr_Occurred()) return RenderTexture2D{};
+        if (texture_fields(depth.get(), &rt.depth) < 0) return RenderTexture2D{};
     }
     return rt;
 }
