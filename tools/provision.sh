@@ -1,7 +1,17 @@
 #!/usr/bin/env bash
 # Provision the Python 3.15 toolchain (release and debug interpreters, headers,
-# test libraries, raylib) from Debian's unstable suite into a cache outside the
-# clone, and link it as .toolchain at the repository root.
+# test libraries, raylib, packaging tools) from Debian's unstable suite into a
+# cache outside the clone, link it as .toolchain at the repository root, and
+# install the machine's own packages for the purposes named:
+#
+#   tools/provision.sh [PURPOSE...]     e.g. tools/provision.sh build test
+#
+# A purpose is the name of a list tools/host-packages/<purpose>.txt (build,
+# demo, test, bench, coverage); no purpose means all of them, and `build`
+# (what fetching the toolchain and building the modules need) is always
+# included. The toolchain
+# itself is one prefix whatever the purposes: every list of
+# tools/sid-packages/ goes into it.
 #
 # Idempotent: a finished cache carries a stamp file; anything without the stamp
 # is discarded and rebuilt, so a half-done download is never taken for a good one.
@@ -9,21 +19,57 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 CACHE="${KORA_TOOLCHAIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kora_ui-toolchain}"
-STAMP_VERSION=5
+STAMP_VERSION=6
+NEEDS="an x86-64 (amd64) Debian system (bookworm or later) with dpkg and apt"
 
 die() { echo "provision: $*" >&2; exit 1; }
 
-# The sid packages, one list file per purpose under tools/sid-packages/ (core:
-# the interpreters, test libraries and raylib; others: tools of one job). The
+# Before anything else: the toolchain is Debian's amd64 build, unpacked with
+# dpkg and fetched with apt.
+check_system() {
+  local arch os="unknown"
+  [ -r /etc/os-release ] && os=$(. /etc/os-release && echo "${PRETTY_NAME:-${ID:-unknown}}")
+  arch=$(uname -m)
+  case "$arch" in
+    x86_64 | amd64) ;;
+    *) die "needs $NEEDS; this machine is $arch ($os)" ;;
+  esac
+  if [ ! -e /etc/debian_version ] || ! command -v dpkg >/dev/null; then
+    die "needs $NEEDS; this machine is $os, without Debian's dpkg"
+  fi
+  for tool in apt-get dpkg-query dpkg-deb; do
+    command -v "$tool" >/dev/null || die "needs $NEEDS; $tool is missing on this machine ($os)"
+  done
+  [ "$(dpkg --print-architecture)" = amd64 ] \
+    || die "needs $NEEDS; dpkg's architecture here is $(dpkg --print-architecture)"
+}
+
+read_lists() {
+  sed -e 's/#.*//' "$@" | tr -s ' \t' '\n' | grep -v '^$' | sort -u
+}
+
+# The purposes asked for: every list name given must exist.
+PURPOSES=("$@")
+if [ ${#PURPOSES[@]} = 0 ]; then
+  mapfile -t PURPOSES < <(cd "$ROOT/tools/host-packages" && ls ./*.txt | sed -e 's|^\./||' -e 's/\.txt$//')
+fi
+HOST_LISTS=("$ROOT/tools/host-packages/build.txt")
+for purpose in "${PURPOSES[@]}"; do
+  list="$ROOT/tools/host-packages/$purpose.txt"
+  [ -f "$list" ] || die "unknown purpose '$purpose'; purposes: $(cd "$ROOT/tools/host-packages" && ls ./*.txt | sed -e 's|^\./||' -e 's/\.txt$//' | tr '\n' ' ')"
+  HOST_LISTS+=("$list")
+done
+
+# The sid packages, one list file per job under tools/sid-packages/. The
 # prefix is keyed by a hash of the lists, so a changed list gets a fresh
 # prefix beside the old one instead of rewriting a prefix in use.
-mapfile -t PACKAGES < <(cat "$ROOT"/tools/sid-packages/*.txt | sed -e 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
+mapfile -t PACKAGES < <(read_lists "$ROOT"/tools/sid-packages/*.txt)
 LIST_HASH=$( (echo "v$STAMP_VERSION"; printf '%s\n' "${PACKAGES[@]}") | sha256sum | cut -c1-12)
 PREFIX="$CACHE/prefix-$LIST_HASH"
 STAMP="$PREFIX/.complete"
 # Packages of the machine's own Debian release, installed with apt-get when
-# missing, one list file per purpose under tools/host-packages/.
-mapfile -t HOST_PACKAGES < <(cat "$ROOT"/tools/host-packages/*.txt | sed -e 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
+# missing.
+mapfile -t HOST_PACKAGES < <(read_lists "${HOST_LISTS[@]}")
 
 link_toolchain() {
   ln -sfn "$PREFIX" "$ROOT/.toolchain"
@@ -38,30 +84,47 @@ host_tools_present() {
 
 install_host_tools() {
   host_tools_present && return 0
-  echo "provision: installing host packages: ${HOST_PACKAGES[*]}"
+  echo "provision: installing host packages for ${PURPOSES[*]}: ${HOST_PACKAGES[*]}"
   local sudo=""
-  [ "$(id -u)" = 0 ] || sudo="sudo"
+  if [ "$(id -u)" != 0 ]; then
+    command -v sudo >/dev/null || die "installing ${HOST_PACKAGES[*]} needs root (or sudo)"
+    sudo="sudo"
+  fi
   $sudo apt-get update -qq || die "apt-get update failed"
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${HOST_PACKAGES[@]}" >/dev/null \
     || die "apt-get install of host packages failed: ${HOST_PACKAGES[*]}"
 }
 
+# The Debian archive the machine's apt already uses (its sid suite is taken
+# from there): the first non-security URI whose path ends in /debian, from
+# deb822 .sources files and one-line .list files alike. KORA_DEBIAN_MIRROR
+# names another one.
 debian_uri() {
-  local uri
-  uri=$(grep -h -E '^\s*URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null \
-        | awk '{print $2}' | grep -v security | head -n1 || true)
-  if [ -z "$uri" ]; then
-    uri=$(grep -h -E '^\s*deb\s' /etc/apt/sources.list 2>/dev/null \
-          | awk '{print $2}' | grep -v security | head -n1 || true)
+  if [ -n "${KORA_DEBIAN_MIRROR:-}" ]; then
+    echo "$KORA_DEBIAN_MIRROR"
+    return
   fi
-  echo "${uri:-http://deb.debian.org/debian}"
+  local files=() file uri=""
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -r "$file" ] && files+=("$file")
+  done
+  [ ${#files[@]} -gt 0 ] && uri=$( { awk 'tolower($1) == "uris:" { for (i = 2; i <= NF; i++) print $i }' "${files[@]}" 2>/dev/null
+           awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i !~ /^\[/ && $i !~ /\]$/ && $i !~ /=/) { print $i; break } }' \
+             "${files[@]}" 2>/dev/null; } \
+         | grep -v -i security | grep -E '^(https?|file)://.*/debian/?$' | head -n1 || true)
+  [ -n "$uri" ] || die "no Debian archive found in the apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/); \
+add one (the toolchain comes from its unstable suite), or name a mirror: KORA_DEBIAN_MIRROR=<archive URI> $0"
+  echo "${uri%/}"
 }
+
+deb_version() { dpkg-deb -f "$1" Version; }
 
 fetch_prefix() {
   local work="$CACHE/work.$$"
   rm -rf "$work"
   mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$work/debs"
   local uri keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+  [ -r "$keyring" ] || die "needs Debian's archive keyring ($keyring, package debian-archive-keyring)"
   uri="$(debian_uri)"
   echo "deb [signed-by=$keyring] $uri sid main" > "$work/sources.list"
   local opts=(-o "Dir::Etc::SourceList=$work/sources.list" -o "Dir::Etc::SourceParts=-"
@@ -72,6 +135,11 @@ fetch_prefix() {
   echo "provision: downloading ${#PACKAGES[@]} packages"
   (cd "$work/debs" && apt-get "${opts[@]}" -qq download "${PACKAGES[@]}") \
     || die "apt-get download failed for one of: ${PACKAGES[*]}"
+  # ensurepip must belong to the very interpreter build it is unpacked beside.
+  local py venv
+  py=$(deb_version "$work"/debs/python3.15_*.deb)
+  venv=$(deb_version "$work"/debs/python3.15-venv_*.deb)
+  [ "$py" = "$venv" ] || die "python3.15-venv $venv does not match python3.15 $py in sid; try again later"
   local staged="$work/prefix"
   mkdir -p "$staged"
   for deb in "$work/debs"/*.deb; do
@@ -85,11 +153,19 @@ fetch_prefix() {
       --set-rpath "$PREFIX/usr/lib/x86_64-linux-gnu" "$staged/usr/bin/$exe" \
       || die "patchelf failed on $exe"
   done
+  # ensurepip takes pip's wheel from the interpreter's WHEEL_PKG_DIR, built in
+  # as /usr/share/python-wheels: the prefix's own copy, not the host's.
+  sed -i "s|'WHEEL_PKG_DIR': '/usr/share/python-wheels/'|'WHEEL_PKG_DIR': '$PREFIX/usr/share/python-wheels/'|" \
+    "$staged"/usr/lib/python3.15/_sysconfigdata_*.py
   rm -rf "$PREFIX"
   mv "$staged" "$PREFIX"
   # Check that it runs before calling it good.
-  "$PREFIX/usr/bin/python3.15" -c 'import pytest, hypothesis, cffi, sysconfig' \
+  "$PREFIX/usr/bin/python3.15" -c 'import pytest, hypothesis, cffi, ensurepip, sysconfig' \
     || { rm -rf "$PREFIX"; die "provisioned interpreter does not run"; }
+  "$PREFIX/usr/bin/python3.15" -c 'import sys, sysconfig; from pathlib import Path
+d = Path(sysconfig.get_config_var("WHEEL_PKG_DIR"))
+sys.exit(not (d.is_relative_to(sys.argv[1]) and any(d.glob("pip-*.whl"))))' "$PREFIX" \
+    || { rm -rf "$PREFIX"; die "the provisioned ensurepip finds no pip wheel in the prefix"; }
   "$PREFIX/usr/bin/python3.15d" -c 'import sys; assert hasattr(sys, "gettotalrefcount")' \
     || { rm -rf "$PREFIX"; die "provisioned debug interpreter does not run"; }
   touch "$STAMP"
@@ -97,6 +173,7 @@ fetch_prefix() {
 }
 
 main() {
+  check_system
   install_host_tools
   mkdir -p "$CACHE"
   if [ ! -e "$STAMP" ]; then
@@ -108,4 +185,4 @@ main() {
   echo "provision: toolchain ready at $ROOT/.toolchain -> $PREFIX"
 }
 
-main "$@"
+main
