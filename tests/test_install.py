@@ -1,8 +1,10 @@
-"""Packaging: the sdist builds offline and the wheel is built from it (one
-build per session, with the release interpreter). The wheel holds only this
-project's files, carries its metadata, licence and a manylinux tag that
-auditwheel confirms; installed beside the package (a wheel of the package's
-own files as this tree stands them in) it leaves every file of the package as
+"""Packaging: the sdist builds offline and the wheel is built from it (once
+per session, with the release interpreter), then tagged by auditwheel repair
+(the release wheel of `make dist`). A second wheel from the same sdist in
+other folders is the same bytes. The wheel holds only this project's files,
+carries its metadata and licence; installed into an isolated venv beside the
+package (a wheel of the package's own files as this tree stands them in),
+which its declared dependency pulls in, it leaves every file of the package as
 it was, in either install order, and each can be uninstalled without touching
 the other."""
 
@@ -36,6 +38,8 @@ STANDIN_NATIVE = {
 }
 
 pytestmark = [pytest.mark.slow, release_only]
+# Any fixed time: every timestamp of the sdist and wheels.
+EPOCH = "1767225600"
 
 
 def tree(top):
@@ -58,20 +62,33 @@ def python_files(archive):
         return {n: z.read(n) for n in z.namelist() if ".dist-info/" not in n}
 
 
-@pytest.fixture(scope="module")
-def dist(tmp_path_factory):
-    """The sdist of this tree and the wheel built from its unpacked copy, both
-    offline (the README's commands), with the wheel's CMake build dir kept."""
-    top = tmp_path_factory.mktemp("dist")
-    run(sys.executable, "-m", "build", "--sdist", "--no-isolation", "--outdir", top, ROOT)
-    (sdist,) = top.glob("*.tar.gz")
+def build(*args):
+    run("env", f"SOURCE_DATE_EPOCH={EPOCH}", sys.executable, "-m", "build", "--no-isolation", *args)
+
+
+def wheel_from(sdist, top, *args):
+    """The wheel built from the sdist unpacked under top, and that wheel as
+    auditwheel repair tags it (make dist): (sources, local wheel, wheel)."""
     with tarfile.open(sdist) as tar:
         tar.extractall(top / "unpacked", filter="data")
     (src,) = (top / "unpacked").iterdir()
-    build = top / "build"
-    run(sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", top, "-C", f"build-dir={build}", src)
+    build("--wheel", "--outdir", top / "local", *args, src)
+    (local,) = (top / "local").glob("*.whl")
+    run("env", f"SOURCE_DATE_EPOCH={EPOCH}", sys.executable, "-m", "auditwheel", "repair", "-w", top, local)
     (wheel,) = top.glob("*.whl")
-    return SimpleNamespace(sdist=sdist, src=src, build=build, wheel=wheel)
+    return src, local, wheel
+
+
+@pytest.fixture(scope="module")
+def dist(tmp_path_factory):
+    """The sdist of this tree and the wheels built from its unpacked copy, all
+    offline (make dist), with the wheel's CMake build dir kept."""
+    top = tmp_path_factory.mktemp("dist")
+    build("--sdist", "--outdir", top, ROOT)
+    (sdist,) = top.glob("*.tar.gz")
+    cmake = top / "build"
+    src, local, wheel = wheel_from(sdist, top, "-C", f"build-dir={cmake}")
+    return SimpleNamespace(sdist=sdist, src=src, build=cmake, local=local, wheel=wheel)
 
 
 @pytest.fixture(scope="module")
@@ -126,11 +143,28 @@ def test_wheel_holds_only_its_own_files(dist):
     assert info == {INFO + n for n in ("METADATA", "WHEEL", "RECORD", "licenses/LICENSE")}
 
 
-def test_wheel_tag_is_the_broadest_auditwheel_allows(dist):
+def test_wheel_tag_comes_from_auditwheel(dist):
+    """The build tags the wheel for its own machine; auditwheel repair tags
+    it manylinux_2_17 (the C++ runtime and glibc stand-ins linked in) and
+    grafts nothing: the modules are the built ones."""
+    assert dist.local.name == f"kora_ui_native-0.1.0-{TAG}-{TAG}-linux_x86_64.whl"
     assert dist.wheel.name == f"kora_ui_native-0.1.0-{TAG}-{TAG}-manylinux2014_x86_64.manylinux_2_17_x86_64.whl"
+    assert python_files(dist.wheel) == python_files(dist.local)
     report = " ".join(run(sys.executable, "-m", "auditwheel", "show", dist.wheel).split())
     assert 'is consistent with the following platform tag: "manylinux_2_17_x86_64"' in report, report
     assert "libstdc++" not in report, report
+
+
+def test_wheel_is_reproducible(dist, tmp_path):
+    """Another wheel from the same sdist, unpacked and built in other folders
+    with the same SOURCE_DATE_EPOCH, is the same bytes; so no build path is
+    in the modules."""
+    _, local, wheel = wheel_from(dist.sdist, tmp_path / "again")
+    assert local.read_bytes() == dist.local.read_bytes()
+    assert wheel.read_bytes() == dist.wheel.read_bytes()
+    for name, data in python_files(dist.wheel).items():
+        for path in (ROOT, dist.src, dist.build, tmp_path, Path(sys.base_prefix)):
+            assert str(path).encode() not in data, (name, path)
 
 
 def test_wheel_metadata(dist):
@@ -139,6 +173,7 @@ def test_wheel_metadata(dist):
     assert (meta["License-Expression"], meta["License-File"]) == ("MIT", "LICENSE")
     assert meta["Author"] and meta["Description-Content-Type"] == "text/markdown"
     assert "Development Status :: 3 - Alpha" in meta.get_all("Classifier")
+    assert (meta["Requires-Python"], meta.get_all("Requires-Dist")) == ("==3.15.*", ["kora-ui"])
     urls = dict(u.split(", ", 1) for u in meta.get_all("Project-URL"))
     assert set(urls) == {"Homepage", "Documentation", "Source", "Issues", "Changelog"}
     # Links and images of the long description must resolve on an index page.
@@ -156,12 +191,14 @@ def test_sdist_holds_the_tracked_tree(dist):
 
 
 def test_install_beside_the_package(dist, package_wheel, tmp_path):
-    """Both wheels into one venv in either order, each one removed while the
+    """Both wheels into one isolated venv in either order (the package first
+    as the native wheel's dependency, offline), each one removed while the
     other stays: every file of either is as its wheel has it, and the modules
     import whenever both are installed."""
     venv = tmp_path / "venv"
-    run(sys.executable, "-m", "venv", "--system-site-packages", "--without-pip", venv)
+    run(sys.executable, "-m", "venv", venv)
     python = venv / "bin" / "python"
+    assert run(python, "-c", "import pytest", check=False).returncode != 0, "the venv sees the toolchain's packages"
     site = Path(run(python, "-c", "import sysconfig; print(sysconfig.get_paths()['platlib'])").strip())
     wheels = {"package": package_wheel, "native": dist.wheel}
     files = {k: python_files(w) for k, w in wheels.items()}
@@ -169,8 +206,8 @@ def test_install_beside_the_package(dist, package_wheel, tmp_path):
 
     names = {"package": "kora_ui", "native": "kora-ui-native"}
 
-    def pip(action, kind):
-        what = [wheels[kind], "--no-index", "--no-deps"] if action == "install" else ["-y", names[kind]]
+    def pip(action, kind, *options):
+        what = [wheels[kind], "--no-index", *options] if action == "install" else ["-y", names[kind]]
         run(python, "-m", "pip", action, *what, cwd=tmp_path)
 
     def holds(*kinds):
@@ -181,13 +218,12 @@ def test_install_beside_the_package(dist, package_wheel, tmp_path):
             # From an empty directory, so that nothing but the venv supplies kora_ui.
             assert run(python, "-c", CHECK, site, cwd=tmp_path).strip() == "ok"
 
-    pip("install", "package")
-    pip("install", "native")
+    pip("install", "native", "--find-links", package_wheel.parent)
     holds("package", "native")
     pip("uninstall", "native")
     holds("package")
     pip("uninstall", "package")
-    pip("install", "native")
+    pip("install", "native", "--no-deps")
     pip("install", "package")
     holds("native", "package")
     pip("uninstall", "package")
