@@ -3,8 +3,9 @@
     chart.py bench.json bench.png
 
 Instructions per call (bars, lower axis) and median CPU time per call (thin
-bars, upper axis) of every call and of the baselines, and the per-element
-cost of the sequence calls against the sequence length.
+bars, upper axis) of every call and of the baselines, the targets (each
+measured ratio against its limit), and the per-element cost of the sequence
+calls against the sequence length.
 
 Runs matplotlib from the provisioned prefix. Debian's build of it looks for its
 data and its rc file at /usr/share/matplotlib and /etc, which are outside the
@@ -53,9 +54,10 @@ def paired(ax, d, keys, title):
     y = range(len(keys))
     instr = [max(d["instructions"][k], 1) for k in keys]
     cpu = [max(statistics.median(d["cpu_ns"][k]), 0.1) for k in keys]
-    ax.barh([i + 0.17 for i in y], instr, height=0.34, color="#3b6ea8", label="instructions per call")
+    bars = ax.barh([i + 0.17 for i in y], instr, height=0.34, color="#3b6ea8", label="instructions per call")
     top = ax.twiny()
-    top.barh([i - 0.17 for i in y], cpu, height=0.34, color="#e08a2c", label="CPU ns per call (median)")
+    thin = top.barh([i - 0.17 for i in y], cpu, height=0.34, color="#e08a2c", label="CPU ns per call (median)")
+    ax.legend(handles=[bars, thin], fontsize=7, loc="best", framealpha=0.9)
     for a in (ax, top):
         a.set_xlim(left=0)
     ax.set_yticks(list(y), [d["labels"][k] for k in keys], fontsize=7)
@@ -68,16 +70,61 @@ def paired(ax, d, keys, title):
     ax.grid(axis="x", alpha=0.3)
 
 
+def targets(ax, d):
+    """Each ratio target: the instruction ratio (bar, green when met), the
+    CPU-time ratio (median and interquartile range) and the limit."""
+    rows = [t for t in d.get("targets", []) if t["den"]]
+    y = range(len(rows))
+    for i, t in enumerate(rows):
+        ok = t["value"] <= t["target"] if t["op"] == "<=" else t["value"] >= t["target"]
+        ax.barh(i, t["value"], height=0.5, color="#4c9a5b" if ok else "#c8453c")
+        med, q1, q3, _ = t["cpu"]
+        ax.errorbar(med, i, xerr=[[med - q1], [q3 - med]], fmt="D", color="black", markersize=4, capsize=3)
+        ax.plot([t["target"]] * 2, [i - 0.4, i + 0.4], color="#7a1fa2", linewidth=2.5)
+        ax.annotate(f"{t['op'].replace('<=', '≤').replace('>=', '≥')} {t['target']}", (t["target"], i - 0.42),
+                    fontsize=6, color="#7a1fa2", ha="center", va="bottom")
+    ax.set_yticks(list(y), [t["label"] for t in rows], fontsize=6)
+    ax.invert_yaxis()
+    ax.set_xlim(left=0)
+    ax.set_xlabel("ratio", fontsize=8)
+    ax.tick_params(axis="x", labelsize=7)
+    ax.grid(axis="x", alpha=0.3)
+    from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch
+
+    ax.legend(handles=[Patch(color="#4c9a5b", label="instructions: met"),
+                       Patch(color="#c8453c", label="instructions: not met"),
+                       Line2D([], [], marker="D", color="black", markersize=4, label="CPU time: median, IQR"),
+                       Line2D([], [], color="#7a1fa2", linewidth=2.5, label="target")],
+              fontsize=7, loc="lower right", framealpha=0.9)
+    ax.set_title("Targets: the measured ratio against its limit", fontsize=9, loc="left")
+
+
+# Container kinds share a marker and line style; each call its colour. Lines
+# whose figures coincide (a list and a tuple of the same call) stay visible:
+# the larger hollow markers ring the smaller filled ones.
+KIND_STYLE = {
+    "list": dict(marker="o", linestyle="-", markersize=4),
+    "tuple": dict(marker="s", linestyle="--", markersize=8, markerfacecolor="none", markeredgewidth=1.2),
+    "generator": dict(marker="^", linestyle=":", markersize=6),
+}
+OTHER_STYLES = [dict(marker="D", linestyle="-.", markersize=5), dict(marker="x", linestyle="-", markersize=6)]
+
+
 def scaling(ax, d):
     series = {}
     for key in d["instructions"]:
         if key.startswith("scale:"):
             _, fname, kind, n = key.split(":")
-            series.setdefault(f"{fname}, {kind}", {})[int(n)] = d["instructions"][key]
-    for name, points in series.items():
+            series.setdefault((fname, kind), {})[int(n)] = d["instructions"][key]
+    colors = {}
+    others = {}
+    for (fname, kind), points in series.items():
+        color = colors.setdefault(fname, f"C{len(colors)}")
+        style = KIND_STYLE.get(kind) or others.setdefault(kind, OTHER_STYLES[len(others) % len(OTHER_STYLES)])
         base = points.get(0, 0.0)
         xs = sorted(n for n in points if n)
-        ax.plot(xs, [(points[n] - base) / n for n in xs], marker="o", markersize=3, label=name)
+        ax.plot(xs, [(points[n] - base) / n for n in xs], color=color, label=f"{fname}, {kind}", **style)
     ax.set_xscale("log")
     ax.set_yscale("log")
     ax.set_xlabel("elements", fontsize=8)
@@ -93,8 +140,8 @@ def main(src, dst):
     plt = import_matplotlib()
     groups = d["groups"]
     calls = [k for k, g in groups.items() if g in ("kora_raylib", "Cache") and ":" not in k and "[" not in k]
-    fig = plt.figure(figsize=(15, 14))
-    grid = fig.add_gridspec(3, 2, width_ratios=(1.1, 1), height_ratios=(1, 1, 1.1), hspace=0.55, wspace=0.45)
+    fig = plt.figure(figsize=(15, 18))
+    grid = fig.add_gridspec(4, 2, width_ratios=(1.1, 1), height_ratios=(1, 1, 1, 1.1), hspace=0.6, wspace=0.45, top=0.955)
     paired(fig.add_subplot(grid[:, 0]), d, ["noop0", "noop1", "noop2", "noop3", "noop4"] + calls,
            "Every call, positional, with the call table's arguments (no-op builtins on top)")
     draw = [f"{k}[plain texture]" for k in ["draw_texture_rec", "draw_texture_rec:kw"] + [
@@ -103,7 +150,8 @@ def main(src, dst):
     get = ["Cache.get", "inline:get", "py:get", "min:get", "nanobind:get", "pybind11:get", "noop0", "begin_drawing",
            "end_drawing"]
     paired(fig.add_subplot(grid[1, 1]), d, get, "Cache.get against slot caches; no-argument calls")
-    scaling(fig.add_subplot(grid[2, 1]), d)
+    targets(fig.add_subplot(grid[2, 1]), d)
+    scaling(fig.add_subplot(grid[3, 1]), d)
     fig.suptitle("kora_ui call costs: callgrind instructions and per-thread CPU time per call, no-op raylib",
                  fontsize=10, y=0.995)
     fig.savefig(dst, dpi=90, bbox_inches="tight")

@@ -28,9 +28,15 @@ if ! cmp -s "$bindings/kr_bench_cffi.c.new" "$bindings/kr_bench_cffi.c"; then
 else
     rm "$bindings/kr_bench_cffi.c.new"
 fi
-cmake -S "$ROOT/bench/bindings" -B "$bindings/cmake" -DKORA_TOOLCHAIN="$(readlink -f "$ROOT/.toolchain")" \
-    -DKORA_BENCH_OUT="$KORA_BENCH_DIR" -DPython_EXECUTABLE="$PYTHON" \
-    -DKORA_CFFI_SOURCE="$bindings/kr_bench_cffi.c" >/dev/null
-cmake --build "$bindings/cmake" -j "$(nproc)" -- --no-print-directory >/dev/null
+echo "bench: building the binding baselines (nanobind, pybind11, cffi) in $bindings (a minute or two the first time)"
+log="$bindings/build.log"
+if ! { cmake -S "$ROOT/bench/bindings" -B "$bindings/cmake" -DKORA_TOOLCHAIN="$(readlink -f "$ROOT/.toolchain")" \
+        -DKORA_BENCH_OUT="$KORA_BENCH_DIR" -DPython_EXECUTABLE="$PYTHON" \
+        -DKORA_CFFI_SOURCE="$bindings/kr_bench_cffi.c" &&
+       cmake --build "$bindings/cmake" -j "$(nproc)" -- --no-print-directory; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "bench: the binding baselines did not build (output above, also in $log)" >&2
+    exit 1
+fi
 
 PYTHONPATH="$TREE:$KORA_BENCH_DIR" "$PYTHON" "$ROOT/bench/bench.py" --out "$ROOT/build/bench.md" "$@"
