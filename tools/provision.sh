@@ -43,6 +43,7 @@ check_system() {
   [ "$(dpkg --print-architecture)" = amd64 ] \
     || die "needs $NEEDS; dpkg's architecture here is $(dpkg --print-architecture)"
 }
+check_system
 
 read_lists() {
   sed -e 's/#.*//' "$@" | tr -s ' \t' '\n' | grep -v '^$' | sort -u
@@ -129,7 +130,7 @@ fetch_prefix() {
   echo "deb [signed-by=$keyring] $uri sid main" > "$work/sources.list"
   local opts=(-o "Dir::Etc::SourceList=$work/sources.list" -o "Dir::Etc::SourceParts=-"
               -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache"
-              -o "Dir::State::status=/dev/null" -o "Debug::NoLocking=1")
+              -o "Dir::State::status=/dev/null" -o "Debug::NoLocking=1" -o "APT::Sandbox::User=root")
   echo "provision: fetching package lists of Debian sid from $uri"
   apt-get "${opts[@]}" -qq update || die "apt-get update of the sid package lists failed ($uri)"
   echo "provision: downloading ${#PACKAGES[@]} packages"
@@ -173,7 +174,6 @@ sys.exit(not (d.is_relative_to(sys.argv[1]) and any(d.glob("pip-*.whl"))))' "$PR
 }
 
 main() {
-  check_system
   install_host_tools
   mkdir -p "$CACHE"
   if [ ! -e "$STAMP" ]; then
