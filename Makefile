@@ -103,8 +103,8 @@ bench: build
 # build, scikit-build-core and auditwheel): the sdist, the wheel built from
 # its unpacked copy (tagged linux_x86_64, as every local build), and that
 # wheel repaired by auditwheel, which derives the manylinux tag from the
-# symbol versions the modules use. build/dist/ ends up with the sdist and the
-# tagged wheel. SOURCE_DATE_EPOCH (default: the last commit's time) fixes
+# symbol versions the modules use: build/dist/*.whl, beside the sdist (and
+# local/, the untagged wheel). SOURCE_DATE_EPOCH (default: the last commit's time) fixes
 # every timestamp, so one commit gives the same bytes wherever it is built.
 dist: provision
 	rm -rf build/dist
