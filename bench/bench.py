@@ -38,16 +38,12 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 NATIVE = pathlib.Path(os.environ.get("KORA_BENCH_DIR", ROOT / "build" / "bench"))
-sys.path[:0] = [str(NATIVE), str(ROOT / "tests")]
+sys.path[:0] = [str(NATIVE), str(ROOT / "tests"), str(ROOT / "tools")]
 
 UNROLL = 10  # calls per loop iteration of a repeated call
 CG_CALLS = (100, 600)  # calls counted under callgrind; the difference is used
 SIZES = (1, 10, 100, 1000, 10000, 100000)
 NOARG = ("begin_drawing", "end_drawing", "end_blend_mode", "end_texture_mode", "end_shader_mode")
-RAYLIB_NAMES = (
-    "BeginDrawing EndDrawing BeginBlendMode EndBlendMode BeginTextureMode EndTextureMode BeginShaderMode "
-    "EndShaderMode ClearBackground DrawTextureRec DrawTexturePro GetShaderLocation SetShaderValue SetShaderValueV"
-).split()
 
 
 # ---------------------------------------------------------------------------
@@ -412,9 +408,10 @@ def setup(only, required, sizes):
     raylib and returns (baseline modules, cases)."""
     import calls
     from kora_ui.fast.raylib import kora_raylib as kr
+    from raylib_ctypes import ENTRY_NAMES  # every raylib entry of kora_raylib, from the build
 
     lib = ctypes.CDLL(str(NATIVE / "libkr_noop_raylib.so"))
-    addresses = {n: ctypes.cast(getattr(lib, n), ctypes.c_void_p).value for n in RAYLIB_NAMES}
+    addresses = {n: ctypes.cast(getattr(lib, n), ctypes.c_void_p).value for n in ENTRY_NAMES}
     kr.init_raylib_pointers(addresses)
     calls.use_addresses(addresses)
     mods = {"base": __import__("kr_bench_baseline")}

@@ -1,5 +1,6 @@
 """ctypes side of libkr_recorder.so: stand-ins for the raylib functions the
-call layer uses, which log every call with its by-value arguments."""
+call layer uses (the rows of its entry list, see tools/raylib_ctypes.py),
+which log every call with its by-value arguments."""
 
 import ctypes
 import os
@@ -9,6 +10,7 @@ import sys
 
 # The records and entry names live with the real-raylib loader in tools/.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tools"))
+from raylib_ctypes import ENTRIES, ENTRY_NAMES, prototype  # noqa: E402
 from raylib_ctypes import Color, Rectangle, RenderTexture2D, Shader, Texture2D, Vector2  # noqa: E402,F401
 
 NATIVE_DIR = pathlib.Path(
@@ -22,25 +24,6 @@ def f32(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
 
 
-# Return type and parameter types of each recorded function.
-PROTOTYPES = {
-    "BeginDrawing": (None,),
-    "EndDrawing": (None,),
-    "BeginBlendMode": (None, ctypes.c_int),
-    "EndBlendMode": (None,),
-    "BeginTextureMode": (None, RenderTexture2D),
-    "EndTextureMode": (None,),
-    "BeginShaderMode": (None, Shader),
-    "EndShaderMode": (None,),
-    "ClearBackground": (None, Color),
-    "DrawTextureRec": (None, Texture2D, Rectangle, Vector2, Color),
-    "DrawTexturePro": (None, Texture2D, Rectangle, Rectangle, Vector2, ctypes.c_float, Color),
-    "GetShaderLocation": (ctypes.c_int, Shader, ctypes.c_char_p),
-    "SetShaderValue": (None, Shader, ctypes.c_int, ctypes.c_void_p, ctypes.c_int),
-    "SetShaderValueV": (None, Shader, ctypes.c_int, ctypes.c_void_p, ctypes.c_int, ctypes.c_int),
-}
-
-
 def _ints(group):
     return tuple(int(v) for v in group.split())
 
@@ -49,43 +32,33 @@ def _floats(group):
     return tuple(float(v) for v in group.split())
 
 
-def _name(group):
+def _render_texture(group):
+    values = _ints(group)
+    return values[0], values[1:6], values[6:]
+
+
+def _string(group):
     return group[1:] if group.startswith('"') else None
 
 
-def _values(group):
-    return group  # decoded in _parse, which knows the uniform type
-
-
-# How each '|'-separated group of a log line decodes, per function.
-_GROUPS = {
-    "BeginDrawing": (),
-    "EndDrawing": (),
-    "BeginBlendMode": (int,),
-    "EndBlendMode": (),
-    "BeginTextureMode": (int, _ints, _ints),
-    "EndTextureMode": (),
-    "BeginShaderMode": (_ints,),
-    "EndShaderMode": (),
-    "ClearBackground": (_ints,),
-    "DrawTextureRec": (_ints, _floats, _floats, _ints),
-    "DrawTexturePro": (_ints, _floats, _floats, _floats, float, _ints),
-    "GetShaderLocation": (_ints, _name),
-    "SetShaderValue": (_ints, int, int, _values),
-    "SetShaderValueV": (_ints, int, int, int, _values),
+# How the group of a parameter decodes, by the parameter's C type.
+_DECODE = {
+    "int": int, "float": float, "const char *": _string, "Vector2": _floats, "Rectangle": _floats,
+    "Color": _ints, "Texture2D": _ints, "RenderTexture2D": _render_texture, "Shader": _ints,
 }
+DATA = "const void *"
 
 
 def _parse(line):
     name = line.split("|", 1)[0]
-    decoders = _GROUPS[name]
-    groups = line.split("|", len(decoders))[1:]
-    args = [decode(g) for decode, g in zip(decoders, groups, strict=True)]
-    if name == "BeginTextureMode":
-        args = [tuple(args)]
-    elif name.startswith("SetShaderValue"):
-        convert = float if 0 <= args[2] <= 3 else int
-        args[-1] = None if args[-1] == "null" else [convert(v) for v in args[-1].split()]
+    params = ENTRIES[name].params
+    shown = [p for p in params if p != DATA]
+    groups = line.split("|", len(params))[1:]
+    args = [_DECODE[p](g) for p, g in zip(shown, groups[:len(shown)], strict=True)]
+    if DATA in params:  # the values, last, in the uniform type that follows the pointer
+        values = groups[len(shown)]
+        convert = float if 0 <= args[params.index(DATA)] <= 3 else int
+        args.append(None if values == "null" else [convert(v) for v in values.split()])
     return (name, *args)
 
 
@@ -99,8 +72,6 @@ class Recorder:
     with floats exactly the float32 values passed and values None for a null
     pointer."""
 
-    FUNCTIONS = tuple(PROTOTYPES)
-
     def __init__(self, path=None):
         lib = ctypes.CDLL(str(path or NATIVE_DIR / "libkr_recorder.so"))
         lib.rec_reset.restype = None
@@ -111,18 +82,23 @@ class Recorder:
         lib.rec_set_location.argtypes = [ctypes.c_int]
         lib.rec_map_location.restype = None
         lib.rec_map_location.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.rec_entry.restype = ctypes.c_char_p
+        lib.rec_entry.argtypes = [ctypes.c_int, ctypes.POINTER(ctypes.c_size_t)]
         self.lib = lib
+        self._addresses = {}
+        address = ctypes.c_size_t()
+        while name := lib.rec_entry(len(self._addresses), ctypes.byref(address)):
+            self._addresses[name.decode()] = address.value
+        if tuple(self._addresses) != ENTRY_NAMES:
+            raise RuntimeError(f"the recorder's entries {tuple(self._addresses)} differ from {ENTRY_NAMES}")
 
     def addresses(self):
         """raylib function name -> address of its recording stand-in."""
-        return {
-            name: ctypes.cast(getattr(self.lib, "rec_" + name), ctypes.c_void_p).value
-            for name in self.FUNCTIONS
-        }
+        return dict(self._addresses)
 
     def function(self, name):
         """The stand-in for name as a ctypes function with raylib's signature."""
-        return ctypes.CFUNCTYPE(*PROTOTYPES[name])(self.addresses()[name])
+        return ctypes.CFUNCTYPE(*prototype(name))(self._addresses[name])
 
     def reset(self):
         """Forget all calls; GetShaderLocation returns -1 for every name again."""

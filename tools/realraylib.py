@@ -2,7 +2,7 @@
 
 Used by tools/demo.py and by the render tests (which import it from tools/). ctypes calls here only set up
 resources and read pixels back; drawing goes through kora_raylib, which gets
-the addresses of the fourteen functions it calls from `addresses()`.
+the addresses of the functions it calls (its entry list) from `addresses()`.
 """
 
 import contextlib

@@ -1,19 +1,34 @@
-// Test double for the raylib functions the call layer uses. Each function has
-// raylib's exact signature but C linkage under a "rec_" prefix, so it can be
-// handed to the layer in place of the real one; every call is appended to a
-// log as one text line that tests read back through ctypes.
+// Test double for the raylib functions the call layer uses, generated from the
+// layer's entry list (KORA_RAYLIB_ENTRIES in kora_raylib.h): one stand-in per
+// row, with raylib's exact signature (checked against raylib.h), that appends
+// the call to a log as one text line that tests read back through ctypes. A
+// new row needs nothing here unless it brings a parameter type without an
+// `arg` overload below (the build then fails) or a result other than void or
+// int.
 //
-// Line format: name and argument groups separated by '|'; within a group,
-// values separated by spaces. Floats are printed with %.17g after promotion
-// to double, which round-trips the float32 value exactly. A uniform name (a
-// string) is always the last group, printed verbatim after a '"' ("null"
-// without the quote for a null pointer).
+// Line format: the name, then one group per parameter, in order, separated by
+// '|'; within a group, values separated by spaces. Floats are printed with
+// %.17g after promotion to double, which round-trips the float32 value
+// exactly. A string (`const char *`) is printed verbatim after a '"' ("null"
+// without the quote for a null pointer) and must be the last parameter. A
+// data pointer (`const void *`, raylib's uniform value) is followed by its
+// uniform type and optionally its element count (default 1); it gets no group
+// of its own in place: the values raylib would read are printed as the last
+// group instead.
+//
+// An int result is the value given to rec_map_location for the call's string
+// argument, else the one given to rec_set_location (-1 at first).
+
+// The entry list; its header brings Python.h, which must come first.
+#include "kora_ui/fast/raylib/kora_raylib.h"
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "raylib.h"
@@ -74,12 +89,7 @@ struct Line {
         text += s;
         return *this;
     }
-    Line &texture(const Texture2D &t) { return group().u(t.id).i(t.width).i(t.height).i(t.mipmaps).i(t.format); }
-    Line &rect(const Rectangle &r) { return group().f(r.x).f(r.y).f(r.width).f(r.height); }
-    Line &vec2(const Vector2 &v) { return group().f(v.x).f(v.y); }
-    Line &color(const Color &c) { return group().u(c.r).u(c.g).u(c.b).u(c.a); }
-    Line &shader(const Shader &s) { return group().u(s.id).u(reinterpret_cast<std::uintptr_t>(s.locs)); }
-    void commit() { g_log.push_back(std::move(text)); }
+    Line &texture(const Texture2D &t) { return u(t.id).i(t.width).i(t.height).i(t.mipmaps).i(t.format); }
 };
 
 // Appends the uniform components raylib would read for uniformType: floats
@@ -130,68 +140,123 @@ void uniform_values(Line &line, const void *value, int uniform_type, int count) 
     }
 }
 
+// One call being logged: `arg` formats one argument by its type.
+struct Call {
+    Line line;
+    const char *text = nullptr;  // the string argument, if any
+    const void *data = nullptr;  // the data pointer, if any
+    int ints_after_data = -1;    // -1 before a data pointer
+    int uniform_type = 0;
+    int count = 1;
+
+    explicit Call(const char *name) : line(name) {}
+
+    void arg(int v) {
+        line.group().i(v);
+        if (ints_after_data == 0) {
+            uniform_type = v;
+        } else if (ints_after_data == 1) {
+            count = v;
+        }
+        if (ints_after_data >= 0) {
+            ++ints_after_data;
+        }
+    }
+    void arg(float v) { line.group().f(v); }
+    void arg(const Texture2D &t) { line.group().texture(t); }
+    void arg(const RenderTexture2D &t) { line.group().u(t.id).texture(t.texture).texture(t.depth); }
+    void arg(const Rectangle &r) { line.group().f(r.x).f(r.y).f(r.width).f(r.height); }
+    void arg(const Vector2 &v) { line.group().f(v.x).f(v.y); }
+    void arg(const Color &c) { line.group().u(c.r).u(c.g).u(c.b).u(c.a); }
+    void arg(const Shader &s) { line.group().u(s.id).u(reinterpret_cast<std::uintptr_t>(s.locs)); }
+    void arg(const char *s) {
+        text = s;
+        line.group();
+        if (s == nullptr) {
+            line.text += "null";
+        } else {
+            line.text += '"';
+            line.text += s;
+        }
+    }
+    void arg(const void *p) {
+        data = p;
+        ints_after_data = 0;
+    }
+
+    void commit() {
+        if (ints_after_data >= 0) {
+            uniform_values(line, data, uniform_type, count);
+        }
+        g_log.push_back(std::move(line.text));
+    }
+};
+
+// Whether no parameter but the last is a string.
+template <typename... A>
+constexpr bool string_last() {
+    constexpr bool is_string[] = {std::is_same_v<A, const char *>..., false};
+    for (std::size_t k = 0; k + 1 < sizeof...(A); ++k) {
+        if (is_string[k]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <const char *Name, typename F>
+struct Recorded;
+
+template <const char *Name, typename R, typename... A>
+struct Recorded<Name, R (*)(A...)> {
+    static_assert(string_last<A...>(), "a string parameter must be the last one");
+    static R call(A... args) {
+        Call log(Name);
+        (log.arg(args), ...);
+        const char *text = log.text;
+        log.commit();
+        if constexpr (std::is_same_v<R, int>) {
+            auto it = text != nullptr ? g_locations.find(text) : g_locations.end();
+            return it != g_locations.end() ? it->second : g_default_location;
+        } else {
+            static_assert(std::is_void_v<R>, "the recorder returns only void and int results");
+        }
+    }
+};
+
+// One stand-in per row, checked against raylib's own declaration.
+#define KORA_RECORDER_ENTRY(name, result, params)                                                                      \
+    static_assert(std::is_same_v<decltype(&::name), result(*) params>, #name ": the entry row differs from raylib.h"); \
+    constexpr char name##_name[] = #name;
+
+KORA_RAYLIB_ENTRIES(KORA_RECORDER_ENTRY)
+#undef KORA_RECORDER_ENTRY
+
+struct Entry {
+    const char *name;
+    std::uintptr_t address;
+};
+
+#define KORA_RECORDER_ROW(name, result, params) \
+    {name##_name, reinterpret_cast<std::uintptr_t>(&Recorded<name##_name, result(*) params>::call)},
+const Entry kEntries[] = {KORA_RAYLIB_ENTRIES(KORA_RECORDER_ROW)};
+#undef KORA_RECORDER_ROW
+
 }  // namespace
 
 extern "C" {
 
-// The recorded functions.
-
-void rec_BeginDrawing(void) { Line("BeginDrawing").commit(); }
-void rec_EndDrawing(void) { Line("EndDrawing").commit(); }
-void rec_BeginBlendMode(int mode) { Line("BeginBlendMode").group().i(mode).commit(); }
-void rec_EndBlendMode(void) { Line("EndBlendMode").commit(); }
-void rec_BeginTextureMode(RenderTexture2D target) {
-    Line("BeginTextureMode").group().u(target.id).texture(target.texture).texture(target.depth).commit();
-}
-void rec_EndTextureMode(void) { Line("EndTextureMode").commit(); }
-void rec_BeginShaderMode(Shader shader) { Line("BeginShaderMode").shader(shader).commit(); }
-void rec_EndShaderMode(void) { Line("EndShaderMode").commit(); }
-void rec_ClearBackground(Color color) { Line("ClearBackground").color(color).commit(); }
-
-void rec_DrawTextureRec(Texture2D texture, Rectangle source, Vector2 position, Color tint) {
-    Line("DrawTextureRec").texture(texture).rect(source).vec2(position).color(tint).commit();
-}
-
-void rec_DrawTexturePro(Texture2D texture, Rectangle source, Rectangle dest, Vector2 origin, float rotation,
-                        Color tint) {
-    Line line("DrawTexturePro");
-    line.texture(texture).rect(source).rect(dest).vec2(origin).group().f(rotation);
-    line.color(tint).commit();
-}
-
-int rec_GetShaderLocation(Shader shader, const char *uniformName) {
-    Line line("GetShaderLocation");
-    line.shader(shader).group();
-    int result = g_default_location;
-    if (uniformName == nullptr) {
-        line.text += "null";
-    } else {
-        line.text += '"';
-        line.text += uniformName;
-        auto it = g_locations.find(uniformName);
-        if (it != g_locations.end()) {
-            result = it->second;
-        }
-    }
-    line.commit();
-    return result;
-}
-
-void rec_SetShaderValue(Shader shader, int locIndex, const void *value, int uniformType) {
-    Line line("SetShaderValue");
-    line.shader(shader).group().i(locIndex).group().i(uniformType);
-    uniform_values(line, value, uniformType, 1);
-    line.commit();
-}
-
-void rec_SetShaderValueV(Shader shader, int locIndex, const void *value, int uniformType, int count) {
-    Line line("SetShaderValueV");
-    line.shader(shader).group().i(locIndex).group().i(uniformType).group().i(count);
-    uniform_values(line, value, uniformType, count);
-    line.commit();
-}
-
 // Control interface for ctypes.
+
+// The name of row i of the entry list and the address of its stand-in, or
+// NULL past the end.
+const char *rec_entry(int i, std::uintptr_t *address) {
+    if (i < 0 || static_cast<std::size_t>(i) >= std::size(kEntries)) {
+        return nullptr;
+    }
+    *address = kEntries[i].address;
+    return kEntries[i].name;
+}
 
 // Forgets all calls and restores the location defaults (-1, no names).
 void rec_reset(void) {
@@ -210,10 +275,10 @@ const char *rec_get(int i) {
     return g_log[static_cast<std::size_t>(i)].c_str();
 }
 
-// What GetShaderLocation returns for names without their own entry.
+// What an int result is for string arguments without their own entry.
 void rec_set_location(int result) { g_default_location = result; }
 
-// What GetShaderLocation returns for this name.
+// What an int result is for this string argument.
 void rec_map_location(const char *name, int result) { g_locations[name] = result; }
 
 }  // extern "C"
