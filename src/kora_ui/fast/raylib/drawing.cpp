@@ -20,10 +20,19 @@ void call_noargs(const Entry<Ptr> &entry, const char *fullname) {
         add_traceback(fullname);
 }
 
+// The frame brackets: the entry is called whatever is pending, and an error
+// pending afterwards (the entry unset, or one already there) gets the
+// routine's traceback entry and stays pending.
+template <class Ptr>
+void call_frame(const Entry<Ptr> &entry, const char *fullname) {
+    if (ready(entry)) entry.call();
+    if (PyErr_Occurred()) add_traceback(fullname);
+}
+
 }  // namespace
 
-void begin_drawing(int) { call_noargs(e_BeginDrawing, dotted<"begin_drawing">); }
-void end_drawing(int) { call_noargs(e_EndDrawing, dotted<"end_drawing">); }
+void begin_drawing(int) { call_frame(e_BeginDrawing, dotted<"begin_drawing">); }
+void end_drawing(int) { call_frame(e_EndDrawing, dotted<"end_drawing">); }
 void end_blend_mode(int) { call_noargs(e_EndBlendMode, dotted<"end_blend_mode">); }
 void end_texture_mode(int) { call_noargs(e_EndTextureMode, dotted<"end_texture_mode">); }
 void end_shader_mode(int) { call_noargs(e_EndShaderMode, dotted<"end_shader_mode">); }
@@ -83,7 +92,13 @@ void kr_clear_background(KrRectObject *color) {
     clear_with(c, dotted<"kr_clear_background">);
 }
 
-void c_clear_background_blank() { clear_with(Color{0, 0, 0, 0}, dotted<"c_clear_background_blank">); }
+// Clears whatever is pending: there is nothing to convert.
+void c_clear_background_blank() {
+    if (ready(e_ClearBackground))
+        e_ClearBackground.call(Color{0, 0, 0, 0});
+    else
+        add_traceback(dotted<"c_clear_background_blank">);
+}
 
 // ---------------------------------------------------------------------------
 // Texture drawing
