@@ -45,8 +45,8 @@ void begin_blend_mode(int mode, int) {
 }
 
 void begin_texture_mode(PyObject *target, int) {
-    RenderTexture2D rt = render_texture_record(target);
-    if (PyErr_Occurred() || !ready(e_BeginTextureMode)) {
+    RenderTexture2D rt{};
+    if (render_texture_fields(target, &rt) < 0 || !ready(e_BeginTextureMode)) {
         add_traceback(dotted<"begin_texture_mode">);
         return;
     }
@@ -65,7 +65,10 @@ PyObject *begin_krshader_mode(KrShaderObject *shader) {
 
 namespace {
 
-void clear_with(const Color &c, const char *fullname) {
+// The clears test for any pending error after the conversion, so that an
+// error already pending when a sibling module calls stops the clear too: its
+// status alone would not show that.
+void clear_unless_pending(const Color &c, const char *fullname) {
     if (PyErr_Occurred() || !ready(e_ClearBackground)) {
         add_traceback(fullname);
         return;
@@ -78,7 +81,7 @@ void clear_with(const Color &c, const char *fullname) {
 void c_clear_background(PyObject *color) {
     Color c{};
     set_color(&c, color);
-    clear_with(c, dotted<"c_clear_background">);
+    clear_unless_pending(c, dotted<"c_clear_background">);
 }
 
 void clear_background(PyObject *color, int) {
@@ -89,7 +92,7 @@ void clear_background(PyObject *color, int) {
 void kr_clear_background(KrRectObject *color) {
     Color c{};
     set_color_krrect(&c, reinterpret_cast<PyObject *>(color));
-    clear_with(c, dotted<"kr_clear_background">);
+    clear_unless_pending(c, dotted<"kr_clear_background">);
 }
 
 // Clears whatever is pending: there is nothing to convert.
@@ -122,9 +125,6 @@ void draw_rec(const char *fullname, PyObject *texture, Source source, Position p
     e_DrawTextureRec.call(tex, src, pos, col);
 }
 
-// The status of a conversion that reports failure by a pending exception only.
-int status() { return PyErr_Occurred() ? -1 : 0; }
-
 }  // namespace
 
 void c_draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *position, PyObject *color) {
@@ -155,8 +155,8 @@ void c_draw_texture_krvec(PyObject *texture, KrVector2Object *position, KrRectOb
     draw_rec(
         dotted<"c_draw_texture_krvec">, texture,
         [&](Rectangle *r, const Texture2D &t) { return whole_texture(r, t, flip != 0), 0; },
-        [&](Vector2 *v) { return set_vector2_krvector2(v, reinterpret_cast<PyObject *>(position)), status(); },
-        [&](Color *c) { return set_color_krrect(c, reinterpret_cast<PyObject *>(color)), status(); });
+        [&](Vector2 *v) { return set_vector2_krvector2(v, reinterpret_cast<PyObject *>(position)); },
+        [&](Color *c) { return set_color_krrect(c, reinterpret_cast<PyObject *>(color)); });
 }
 
 void c_draw_krtexture_krvec(KrRenderTextureObject *texture, KrVector2Object *position, KrRectObject *color, int flip) {
