@@ -458,9 +458,30 @@ PyObject *FunctionTraits<D>::entry(PyObject *callable, PyObject *const *args, st
 template <const auto &D>
 inline constexpr const FuncDef *def_of = &FunctionTraits<D>::def;
 
-// The registration table of a module or class: the declarations in order.
+// A module attribute stored among the functions, at its place in the
+// registration table: `store` puts it into the module dict (0 or -1).
+struct Attribute {
+    int (*store)(PyObject *dict);
+};
+
+// One item of a registration table: a function, or an attribute.
+struct RegistrationItem {
+    const FuncDef *def;
+    int (*store)(PyObject *dict);
+};
+
+template <const auto &D>
+consteval RegistrationItem registration_item() {
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(D)>, Attribute>)
+        return {nullptr, D.store};
+    else
+        return {def_of<D>, nullptr};
+}
+
+// The registration table of a module or class: its declarations (and
+// attributes), in the order they are stored.
 template <const auto &...D>
-inline constexpr const FuncDef *kRegistration[] = {def_of<D>...};
+inline constexpr RegistrationItem kRegistration[] = {registration_item<D>()...};
 
 // ---------------------------------------------------------------------------
 // Function objects
@@ -475,8 +496,8 @@ PyObject *make_function(const FuncDef *def);
 // name. For methods `dict` is the type's dict and the type is marked modified.
 int add_function(PyObject *dict, const FuncDef *def, PyTypeObject *owner = nullptr);
 
-// Adds the functions of (part of) a registration table, in order.
-int add_functions(PyObject *dict, std::span<const FuncDef *const> table, PyTypeObject *owner = nullptr);
+// Adds the functions and attributes of a registration table, in order.
+int add_functions(PyObject *dict, std::span<const RegistrationItem> table, PyTypeObject *owner = nullptr);
 
 // Parses an argument tuple and keyword dict (tp_init and similar slots)
 // against `def` and runs its routine; the result of the routine, or null

@@ -492,21 +492,16 @@ int ready_cache_type() {
     return PyDict_SetItem(g_mod.dict, K(K_Cache), reinterpret_cast<PyObject *>(&CacheTypeObject));
 }
 
-int module_exec(PyObject *module) {
-    int begun = module_exec_begin(module, kConstTable);
-    if (begun == 1) return 0;
-    if (begun < 0) return module_exec_fail();
-    if (!g_checksum && !(g_checksum = PyLong_FromLong(kChecksum))) return module_exec_fail();
-    if (!g_enum_value && load_enum_value() < 0) return module_exec_fail();
-    if (ready_cache_type() < 0 || install_pickling() < 0 || import_cache_type() < 0) return module_exec_fail();
-    if (add_functions(CacheTypeObject.tp_dict, kMethods, &CacheTypeObject) < 0 || add_unpickle() < 0)
-        return module_exec_fail();
-    return module_exec_end();
+int load() {
+    if (!g_checksum && !(g_checksum = PyLong_FromLong(kChecksum))) return -1;
+    if (!g_enum_value && load_enum_value() < 0) return -1;
+    if (ready_cache_type() < 0 || install_pickling() < 0 || import_cache_type() < 0) return -1;
+    return add_functions(CacheTypeObject.tp_dict, kMethods, &CacheTypeObject) < 0 ? -1 : add_unpickle();
 }
 
 }  // namespace
 }  // namespace kora::koracache
 
 PyMODINIT_FUNC PyInit_koracache(void) {
-    return kora::define_module(&kora::koracache::kModule, kora::koracache::module_exec);
+    return kora::define_module(&kora::koracache::kModule, kora::generated::kConstTable, kora::koracache::load);
 }

@@ -203,19 +203,21 @@ constexpr auto d_set_krshader_value_float = function<set_krshader_value_float>(
 constexpr auto d_set_krshader_value_int = function<set_krshader_value_int>(
     kModule, "set_krshader_value_int", instance("shader", kShader), arg("loc_index"), arg("value"), dispatch_flag);
 
-// The registration order. `_base_color_krvec_ez` is stored after the first
-// kFunctionsBeforeBaseColor functions.
+// `_base_color_krvec_ez`: a white KrRect, the colour of draw_texture_krvec_ez.
+int add_base_color(PyObject *dict);
+constexpr Attribute d_base_color{add_base_color};
+
+// The registration order, the module attribute at its place.
 constexpr auto &kFunctions =
     kRegistration<d_init_raylib_pointers, d_draw_texture_rec, d_draw_texture_rec_ez, d_draw_texture_vec,
-                  d_draw_texture_vec_ez, d_draw_texture_krvec, d_draw_texture_krvec_ez, d_draw_texture_pro,
-                  d_begin_blend_mode, d_end_blend_mode, d_begin_texture_mode, d_end_texture_mode, d_clear_background,
-                  d_begin_shader_mode, d_end_shader_mode, d_set_shader_value, d_set_krshader_value,
+                  d_draw_texture_vec_ez, d_draw_texture_krvec, d_base_color, d_draw_texture_krvec_ez,
+                  d_draw_texture_pro, d_begin_blend_mode, d_end_blend_mode, d_begin_texture_mode, d_end_texture_mode,
+                  d_clear_background, d_begin_shader_mode, d_end_shader_mode, d_set_shader_value, d_set_krshader_value,
                   d_get_shader_location, d_get_krshader_location, d_set_shader_value_vec2_krvec,
                   d_set_shader_value_vec2_tuple, d_set_krshader_value_vec2_krvec, d_set_krshader_value_vec2_tuple,
                   d_set_shader_value_vec4_tuple, d_set_krshader_value_vec4_tuple, d_set_krshader_value_vec4_v,
                   d_set_krshader_value_float_v, d_set_shader_value_float, d_set_krshader_value_float,
                   d_set_krshader_value_int, d_begin_drawing, d_end_drawing>;
-constexpr std::size_t kFunctionsBeforeBaseColor = 6;
 
 // ---------------------------------------------------------------------------
 // Module loading
@@ -245,29 +247,22 @@ int import_peers() {
     return check_builtin_type_size();
 }
 
-int add_base_color() {
+int add_base_color(PyObject *dict) {
     Ref white = Ref::steal(reinterpret_cast<PyObject *>(g_KrRect_vtab->new_(255.0f, 255.0f, 255.0f, 255.0f)));
     if (!white) return -1;
-    return PyDict_SetItem(g_mod.dict, K(K__base_color_krvec_ez), white.get());
+    return PyDict_SetItem(dict, K(K__base_color_krvec_ez), white.get());
 }
 
-int module_exec(PyObject *module) {
-    int begun = module_exec_begin(module, kConstTable);
-    if (begun == 1) return 0;
-    if (begun < 0) return module_exec_fail();
-    if (!g_white && !(g_white = Py_BuildValue("(iiii)", 255, 255, 255, 255))) return module_exec_fail();
-    if (!g_coord_offset && !(g_coord_offset = PyFloat_FromDouble(0.01))) return module_exec_fail();
-    if (publish_capi(kCapi, sizeof kCapi / sizeof kCapi[0]) < 0 || import_peers() < 0) return module_exec_fail();
-    std::span<const FuncDef *const> all(kFunctions);
-    if (add_functions(g_mod.dict, all.first(kFunctionsBeforeBaseColor)) < 0 || add_base_color() < 0 ||
-        add_functions(g_mod.dict, all.subspan(kFunctionsBeforeBaseColor)) < 0)
-        return module_exec_fail();
-    return module_exec_end();
+int load() {
+    if (!g_white && !(g_white = Py_BuildValue("(iiii)", 255, 255, 255, 255))) return -1;
+    if (!g_coord_offset && !(g_coord_offset = PyFloat_FromDouble(0.01))) return -1;
+    if (publish_capi(kCapi, sizeof kCapi / sizeof kCapi[0]) < 0 || import_peers() < 0) return -1;
+    return add_functions(g_mod.dict, kFunctions);
 }
 
 }  // namespace
 }  // namespace kora::raylib
 
 PyMODINIT_FUNC PyInit_kora_raylib(void) {
-    return kora::define_module(&kora::raylib::kModule, kora::raylib::module_exec);
+    return kora::define_module(&kora::raylib::kModule, kora::generated::kConstTable, kora::raylib::load);
 }
