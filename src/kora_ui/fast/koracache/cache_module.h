@@ -8,11 +8,7 @@
 
 namespace kora::koracache {
 
-inline constexpr ModuleIdentity kModule{"kora_ui.fast.koracache.koracache"};
-
-// The dotted name of a routine of this module, for its traceback entries.
-template <Literal Qualname>
-inline constexpr const char *dotted = kDotted<kModule, Qualname>.data;
+KORA_MODULE_IDENTITY("kora_ui.fast.koracache.koracache");
 
 // The layout checksums of Cache's pickles: all are accepted, the first is
 // written (198515892).

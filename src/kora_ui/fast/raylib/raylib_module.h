@@ -14,11 +14,7 @@
 
 namespace kora::raylib {
 
-inline constexpr ModuleIdentity kModule{"kora_ui.fast.raylib.kora_raylib"};
-
-// The dotted name of a routine of this module, for its traceback entries.
-template <Literal Qualname>
-inline constexpr const char *dotted = kDotted<kModule, Qualname>.data;
+KORA_MODULE_IDENTITY("kora_ui.fast.raylib.kora_raylib");
 
 // Peer types with their method tables, imported when the module loads.
 extern PyTypeObject *g_KrVector2;
