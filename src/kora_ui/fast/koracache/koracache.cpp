@@ -175,39 +175,30 @@ int mark_slots(PyObject *list, bool *flags) {
 }
 
 void c_clear_selected(CacheObject *self, PyObject *blacklist, PyObject *whitelist) {
-    const char *fullname = dotted<"Cache.c_clear_selected">;
     bool black[kSlotCount] = {};
     bool white[kSlotCount] = {};
-    if (mark_slots(blacklist, black) < 0 || mark_slots(whitelist, white) < 0) {
-        add_traceback(fullname);
-        return;
-    }
+    if (mark_slots(blacklist, black) < 0 || mark_slots(whitelist, white) < 0) goto error;
     for (Py_ssize_t i = 0; i < kSlotCount; ++i) {
         if (black[i] || !white[i]) continue;
         PyObject *arr = slots_of(self);
-        if (!arr) {
-            add_traceback(fullname);
-            return;
-        }
+        if (!arr) goto error;
         if (i < PyList_GET_SIZE(arr)) store_slot(arr, i, Py_None);
     }
+    return;
+error:
+    add_traceback(dotted<"Cache.c_clear_selected">);
 }
 
 CacheObject *c_new() {
     auto *self = reinterpret_cast<CacheObject *>(CacheTypeObject.tp_alloc(&CacheTypeObject, 0));
-    if (!self) {
-        add_traceback(dotted<"Cache.new">);
-        return nullptr;
-    }
-    self->vtab = &g_vtable;
-    self->cache_arr = new_slot_list();
-    if (!self->cache_arr) {
+    if (self) {
+        self->vtab = &g_vtable;
+        if ((self->cache_arr = new_slot_list())) return self;
         self->cache_arr = Py_NewRef(Py_None);
         Py_DECREF(self);
-        add_traceback(dotted<"Cache.new">);
-        return nullptr;
     }
-    return self;
+    add_traceback(dotted<"Cache.new">);
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------

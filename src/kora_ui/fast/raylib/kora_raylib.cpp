@@ -65,8 +65,7 @@ const EntryRow kEntryRows[] = {KORA_RAYLIB_ENTRIES(KORA_RAYLIB_ENTRY_ROW)};
 void init_raylib_pointers(PyObject *pointers, int) {
     if (pointers == Py_None) {
         PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
-        add_traceback(dotted<"init_raylib_pointers">);
-        return;
+        goto error;
     }
     for (const EntryRow &row : kEntryRows) {
         PyObject *value = nullptr;
@@ -74,12 +73,12 @@ void init_raylib_pointers(PyObject *pointers, int) {
         std::size_t address = 0;
         int rc = found > 0 ? to_size_t(value, &address) : found;
         Py_XDECREF(value);
-        if (rc < 0) {
-            add_traceback(dotted<"init_raylib_pointers">);
-            return;
-        }
+        if (rc < 0) goto error;
         if (found) row.store(row.entry, address);
     }
+    return;
+error:
+    add_traceback(dotted<"init_raylib_pointers">);
 }
 
 namespace {
