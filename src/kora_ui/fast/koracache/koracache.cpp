@@ -291,9 +291,17 @@ PyObject *member_attr(PyObject *self, PyObject *name) {
     });
 }
 
-PyMappingMethods cache_as_mapping = {nullptr, getitem, nullptr};
-PySequenceMethods cache_as_sequence = {nullptr, nullptr, nullptr, sq_getitem, nullptr,
-                                       nullptr, nullptr, nullptr, nullptr,    nullptr};
+// Built field by field, like the type records themselves.
+PyMappingMethods cache_as_mapping = [] {
+    PyMappingMethods m{};
+    m.mp_subscript = getitem;
+    return m;
+}();
+PySequenceMethods cache_as_sequence = [] {
+    PySequenceMethods q{};
+    q.sq_item = sq_getitem;
+    return q;
+}();
 
 }  // namespace
 
