@@ -1,5 +1,6 @@
 // kora_raylib: the frame, the modes, the background and texture drawing.
 
+#include "kora_ui/fast/raylib/raylib_declarations.h"
 #include "kora_ui/fast/raylib/raylib_module.h"
 
 #include "kora_ui/fast/common/traceback.h"
@@ -31,23 +32,23 @@ void call_frame(const Entry<Ptr> &entry, const char *fullname) {
 
 }  // namespace
 
-void begin_drawing(int) { call_frame(e_BeginDrawing, dotted<"begin_drawing">); }
-void end_drawing(int) { call_frame(e_EndDrawing, dotted<"end_drawing">); }
-void end_blend_mode(int) { call_noargs(e_EndBlendMode, dotted<"end_blend_mode">); }
-void end_texture_mode(int) { call_noargs(e_EndTextureMode, dotted<"end_texture_mode">); }
-void end_shader_mode(int) { call_noargs(e_EndShaderMode, dotted<"end_shader_mode">); }
+void begin_drawing(int) { call_frame(e_BeginDrawing, d_begin_drawing.fullname); }
+void end_drawing(int) { call_frame(e_EndDrawing, d_end_drawing.fullname); }
+void end_blend_mode(int) { call_noargs(e_EndBlendMode, d_end_blend_mode.fullname); }
+void end_texture_mode(int) { call_noargs(e_EndTextureMode, d_end_texture_mode.fullname); }
+void end_shader_mode(int) { call_noargs(e_EndShaderMode, d_end_shader_mode.fullname); }
 
 void begin_blend_mode(int mode, int) {
     if (ready(e_BeginBlendMode))
         e_BeginBlendMode.call(mode);
     else
-        add_traceback(dotted<"begin_blend_mode">);
+        add_traceback(d_begin_blend_mode.fullname);
 }
 
 void begin_texture_mode(PyObject *target, int) {
     RenderTexture2D rt{};
     if (render_texture_fields(target, &rt) < 0 || !ready(e_BeginTextureMode)) {
-        add_traceback(dotted<"begin_texture_mode">);
+        add_traceback(d_begin_texture_mode.fullname);
         return;
     }
     e_BeginTextureMode.call(rt);
@@ -86,7 +87,7 @@ void c_clear_background(PyObject *color) {
 
 void clear_background(PyObject *color, int) {
     c_clear_background(color);
-    if (PyErr_Occurred()) add_traceback(dotted<"clear_background">);
+    if (PyErr_Occurred()) add_traceback(d_clear_background.fullname);
 }
 
 void kr_clear_background(KrRectObject *color) {
@@ -136,7 +137,7 @@ void c_draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *posit
 
 void draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *position, PyObject *color, int) {
     c_draw_texture_rec(texture, source_rec, position, color);
-    if (PyErr_Occurred()) add_traceback(dotted<"draw_texture_rec">);
+    if (PyErr_Occurred()) add_traceback(d_draw_texture_rec.fullname);
 }
 
 void c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip) {
@@ -148,7 +149,7 @@ void c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, 
 
 void draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip, int) {
     c_draw_texture_vec(texture, position, color, flip);
-    if (PyErr_Occurred()) add_traceback(dotted<"draw_texture_vec">);
+    if (PyErr_Occurred()) add_traceback(d_draw_texture_vec.fullname);
 }
 
 void c_draw_texture_krvec(PyObject *texture, KrVector2Object *position, KrRectObject *color, int flip) {
@@ -183,7 +184,7 @@ void c_draw_texture_pro(PyObject *texture, PyObject *source_rec, PyObject *dest_
 void draw_texture_pro(PyObject *texture, PyObject *source_rec, PyObject *dest_rec, PyObject *origin, float rotation,
                       PyObject *color, int) {
     c_draw_texture_pro(texture, source_rec, dest_rec, origin, rotation, color);
-    if (PyErr_Occurred()) add_traceback(dotted<"draw_texture_pro">);
+    if (PyErr_Occurred()) add_traceback(d_draw_texture_pro.fullname);
 }
 
 }  // namespace kora::raylib

@@ -1,6 +1,7 @@
 // kora_raylib: shader locations and values, and the conversion of the
 // `_v` setters' sequences into arrays.
 
+#include "kora_ui/fast/raylib/raylib_declarations.h"
 #include "kora_ui/fast/raylib/raylib_shaders.h"
 
 #include "kora_ui/fast/common/constants.h"
@@ -58,14 +59,14 @@ int pack_shader_value(PyObject *value, int uniform_type, float *f_val, int *i_va
 // ones. A raw shader whose record cannot be read fails without an entry of
 // the body's own: the function's entry names the call.
 
-template <Literal Name, class Source>
+template <const auto &Decl, class Source>
 void shader_value(Source shader, int loc_index, PyObject *value, int uniform_type) {
     Shader s;
     if (record_of(shader, &s) < 0) return;
     float f_val[4] = {0, 0, 0, 0};
     int i_val[4] = {0, 0, 0, 0};
     if (pack_shader_value(value, uniform_type, f_val, i_val) < 0 || !ready(e_SetShaderValue)) {
-        add_traceback(dotted<Name>);
+        add_traceback(Decl.fullname);
         return;
     }
     bool floats = uniform_floats(uniform_type) > 0;
@@ -74,7 +75,7 @@ void shader_value(Source shader, int loc_index, PyObject *value, int uniform_typ
 }
 
 // Looks a uniform up by its UTF-8 name; -1 with an exception on failure.
-template <Literal Name, class Source>
+template <const auto &Decl, class Source>
 int shader_location(Source shader, PyObject *name) {
     Shader s;
     if (record_of(shader, &s) < 0) return -1;
@@ -84,7 +85,7 @@ int shader_location(Source shader, PyObject *name) {
     else
         encoded = Ref::steal(PyUnicode_AsUTF8String(name));
     if (!encoded || !ready(e_GetShaderLocation)) {
-        add_traceback(dotted<Name>);
+        add_traceback(Decl.fullname);
         return -1;
     }
     return e_GetShaderLocation.call(s, PyBytes_AS_STRING(encoded.get()));
@@ -92,87 +93,87 @@ int shader_location(Source shader, PyObject *name) {
 
 // A vector uniform of `Type` from `fill`, which converts the value into the
 // floats (status 0 or -1).
-template <Literal Name, int Type, class Source, class Fill>
+template <const auto &Decl, int Type, class Source, class Fill>
 void shader_floats(Source shader, int loc_index, Fill fill) {
     Shader s;
     if (record_of(shader, &s) < 0) return;
     float f_val[4] = {0, 0, 0, 0};
     if (fill(f_val, uniform_floats(Type)) < 0 || !ready(e_SetShaderValue)) {
-        add_traceback(dotted<Name>);
+        add_traceback(Decl.fullname);
         return;
     }
     e_SetShaderValue.call(s, loc_index, f_val, Type);
 }
 
-template <Literal Name, int Type, class Source>
+template <const auto &Decl, int Type, class Source>
 void shader_vec_tuple(Source shader, int loc_index, PyObject *value) {
-    shader_floats<Name, Type>(shader, loc_index, [&](float *f, int n) { return floats_from_tuple(value, f, n); });
+    shader_floats<Decl, Type>(shader, loc_index, [&](float *f, int n) { return floats_from_tuple(value, f, n); });
 }
 
-template <Literal Name, class Source>
+template <const auto &Decl, class Source>
 void shader_vec2_krvec(Source shader, int loc_index, KrVector2Object *value) {
-    shader_floats<Name, UNIFORM_VEC2>(shader, loc_index, [&](float *f, int) {
+    shader_floats<Decl, UNIFORM_VEC2>(shader, loc_index, [&](float *f, int) {
         return set_fval_from_krvector2(f, reinterpret_cast<PyObject *>(value));
     });
 }
 
-template <Literal Name, int Type, class Source, class T>
+template <const auto &Decl, int Type, class Source, class T>
 void shader_scalar(Source shader, int loc_index, T value) {
     Shader s;
     if (record_of(shader, &s) < 0) return;
     if (!ready(e_SetShaderValue)) {
-        add_traceback(dotted<Name>);
+        add_traceback(Decl.fullname);
         return;
     }
     e_SetShaderValue.call(s, loc_index, &value, Type);
 }
 
-template <Literal Name, int Type, class T>
+template <const auto &Decl, int Type, class T>
 void shader_array(Shader s, int loc_index, const std::vector<T> &values) {
     if (values.empty()) return;
     if (values.size() > static_cast<std::size_t>(INT_MAX))
         PyErr_Format(PyExc_OverflowError, "value too large to convert to %.200s", "int");
     else if (ready(e_SetShaderValueV))
         return e_SetShaderValueV.call(s, loc_index, values.data(), Type, static_cast<int>(values.size()));
-    add_traceback(dotted<Name>);
+    add_traceback(Decl.fullname);
 }
 
 }  // namespace
 
 int get_krshader_location(KrShaderObject *shader, PyObject *name, int) {
-    return shader_location<"get_krshader_location">(shader, name);
+    return shader_location<d_get_krshader_location>(shader, name);
 }
 
 void set_krshader_value(KrShaderObject *shader, int loc_index, PyObject *value, int uniform_type, int) {
-    shader_value<"set_krshader_value">(shader, loc_index, value, uniform_type);
+    shader_value<d_set_krshader_value>(shader, loc_index, value, uniform_type);
 }
 
 void set_krshader_value_vec2_krvec(KrShaderObject *shader, int loc_index, KrVector2Object *value, int) {
-    shader_vec2_krvec<"set_krshader_value_vec2_krvec">(shader, loc_index, value);
+    shader_vec2_krvec<d_set_krshader_value_vec2_krvec>(shader, loc_index, value);
 }
 
 void set_krshader_value_vec2_tuple(KrShaderObject *shader, int loc_index, PyObject *value, int) {
-    shader_vec_tuple<"set_krshader_value_vec2_tuple", UNIFORM_VEC2>(shader, loc_index, value);
+    shader_vec_tuple<d_set_krshader_value_vec2_tuple, UNIFORM_VEC2>(shader, loc_index, value);
 }
 
 void set_krshader_value_vec4_tuple(KrShaderObject *shader, int loc_index, PyObject *value, int) {
-    shader_vec_tuple<"set_krshader_value_vec4_tuple", UNIFORM_VEC4>(shader, loc_index, value);
+    shader_vec_tuple<d_set_krshader_value_vec4_tuple, UNIFORM_VEC4>(shader, loc_index, value);
 }
 
 void set_krshader_value_vec4_v(KrShaderObject *shader, int loc_index, std::vector<Vector4> values, int) {
-    shader_array<"set_krshader_value_vec4_v", UNIFORM_VEC4>(shader_record(shader), loc_index, values);
+    shader_array<d_set_krshader_value_vec4_v, UNIFORM_VEC4>(shader_record(shader), loc_index, values);
 }
 
 void set_krshader_value_float_v(KrShaderObject *shader, int loc_index, std::vector<float> values, int) {
-    shader_array<"set_krshader_value_float_v", UNIFORM_FLOAT>(shader_record(shader), loc_index, values);
+    shader_array<d_set_krshader_value_float_v, UNIFORM_FLOAT>(shader_record(shader), loc_index, values);
 }
 
 void set_krshader_value_float(KrShaderObject *shader, int loc_index, float value, int) {
-    shader_scalar<"set_krshader_value_float", UNIFORM_FLOAT>(shader, loc_index, value);
+    shader_scalar<d_set_krshader_value_float, UNIFORM_FLOAT>(shader, loc_index, value);
 }
 
 void set_krshader_value_int(KrShaderObject *shader, int loc_index, int value, int) {
-    shader_scalar<"set_krshader_value_int", UNIFORM_INT>(shader, loc_index, value);
+    shader_scalar<d_set_krshader_value_int, UNIFORM_INT>(shader, loc_index, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -286,27 +287,27 @@ int float_array_from_py(PyObject *values, std::vector<float> &out) {
 // Raw shader objects: the record is read from the object's attributes.
 
 void set_shader_value_raw(PyObject *shader, int loc_index, PyObject *value, int uniform_type) {
-    shader_value<"set_shader_value">(shader, loc_index, value, uniform_type);
+    shader_value<d_set_shader_value>(shader, loc_index, value, uniform_type);
 }
 
 int get_shader_location_raw(PyObject *shader, PyObject *name) {
-    return shader_location<"get_shader_location">(shader, name);
+    return shader_location<d_get_shader_location>(shader, name);
 }
 
 void set_shader_value_vec2_krvec_raw(PyObject *shader, int loc_index, KrVector2Object *value) {
-    shader_vec2_krvec<"set_shader_value_vec2_krvec">(shader, loc_index, value);
+    shader_vec2_krvec<d_set_shader_value_vec2_krvec>(shader, loc_index, value);
 }
 
 void set_shader_value_vec2_tuple_raw(PyObject *shader, int loc_index, PyObject *value) {
-    shader_vec_tuple<"set_shader_value_vec2_tuple", UNIFORM_VEC2>(shader, loc_index, value);
+    shader_vec_tuple<d_set_shader_value_vec2_tuple, UNIFORM_VEC2>(shader, loc_index, value);
 }
 
 void set_shader_value_vec4_tuple_raw(PyObject *shader, int loc_index, PyObject *value) {
-    shader_vec_tuple<"set_shader_value_vec4_tuple", UNIFORM_VEC4>(shader, loc_index, value);
+    shader_vec_tuple<d_set_shader_value_vec4_tuple, UNIFORM_VEC4>(shader, loc_index, value);
 }
 
 void set_shader_value_float_raw(PyObject *shader, int loc_index, float value) {
-    shader_scalar<"set_shader_value_float", UNIFORM_FLOAT>(shader, loc_index, value);
+    shader_scalar<d_set_shader_value_float, UNIFORM_FLOAT>(shader, loc_index, value);
 }
 
 PyObject *begin_shader_mode_raw(PyObject *shader) {
