@@ -10,6 +10,8 @@
 //   cache_call(entry, *args) one entry of Cache's table (`new` takes none)
 //   capsule_pointer(name, signature)  the capsule's address taken with any
 //                            signature (to show that a wrong one is refused)
+//   call_pending(name, *args) as call, with a RuntimeError("pending") set
+//                            after the conversions, just before the routine
 //   signatures               dict: routine name -> compiled-in signature
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -46,6 +48,7 @@ KORA_RAYLIB_CAPI(KORA_DECLARE)
 PyObject *g_capi = nullptr;
 const CacheVTable *g_cache_vtab = nullptr;
 PyTypeObject *g_types[5] = {};  // indexed by Peer<T>::index
+bool g_pending = false;         // call_pending: an error is set before the routine runs
 
 template <class T>
 struct Peer;
@@ -140,6 +143,7 @@ PyObject *invoke(R (*f)(A...), PyObject *const *args, Py_ssize_t nargs) {
     bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) { return (convert(args[I], std::get<I>(c)) && ...); }
     (std::index_sequence_for<A...>{});
     if (!ok) return nullptr;
+    if (g_pending) PyErr_SetString(PyExc_RuntimeError, "pending");
     if constexpr (std::is_void_v<R>) {
         std::apply(f, c);
         if (PyErr_Occurred()) return nullptr;  // void routines report failure only this way
@@ -173,6 +177,13 @@ PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
         return PyErr_NoMemory();
     }
     return PyErr_Format(PyExc_KeyError, "no exported routine %s", name);
+}
+
+PyObject *call_pending(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
+    g_pending = true;
+    PyObject *r = call(self, args, nargs);
+    g_pending = false;
+    return r;
 }
 
 PyObject *cache_call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
@@ -271,6 +282,7 @@ int exec_module(PyObject *module) {
 
 PyMethodDef methods[] = {
     {"call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call)), METH_FASTCALL, nullptr},
+    {"call_pending", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call_pending)), METH_FASTCALL, nullptr},
     {"cache_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(cache_call)), METH_FASTCALL, nullptr},
     {"capsule_pointer", capsule_pointer, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -335,9 +335,9 @@ int add_function(PyObject *dict, const FuncDef *def, PyTypeObject *owner) {
     return 0;
 }
 
-int add_functions(PyObject *dict, std::span<const FuncDef *const> table, PyTypeObject *owner) {
-    for (const FuncDef *def : table)
-        if (add_function(dict, def, owner) < 0) return -1;
+int add_functions(PyObject *dict, std::span<const RegistrationItem> table, PyTypeObject *owner) {
+    for (const RegistrationItem &item : table)
+        if ((item.def ? add_function(dict, item.def, owner) : item.store(dict)) < 0) return -1;
     return 0;
 }
 

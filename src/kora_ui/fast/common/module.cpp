@@ -61,7 +61,16 @@ PyObject *module_create(PyObject *spec, PyModuleDef *) {
     return module.release();
 }
 
-PyObject *define_module(const ModuleIdentity *id, int (*exec)(PyObject *module)) {
+namespace {
+
+const ConstTableDesc *g_consts = nullptr;
+int (*g_load)() = nullptr;
+
+int module_exec(PyObject *module);
+
+}  // namespace
+
+PyObject *define_module(const ModuleIdentity *id, const ConstTableDesc &consts, int (*load)()) {
     // One module per shared library, so the definition lives in the frame.
     static PyModuleDef_Slot slots[] = {
         {Py_mod_create, reinterpret_cast<void *>(module_create)},
@@ -72,7 +81,9 @@ PyObject *define_module(const ModuleIdentity *id, int (*exec)(PyObject *module))
         PyModuleDef_HEAD_INIT, nullptr, nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr,
     };
     g_mod.id = id;
-    slots[1].value = reinterpret_cast<void *>(exec);
+    g_consts = &consts;
+    g_load = load;
+    slots[1].value = reinterpret_cast<void *>(module_exec);
     def.m_name = id->short_name.data;
     return PyModuleDef_Init(&def);
 }
@@ -88,6 +99,10 @@ int check_python_version(int major, int minor) {
     return PyErr_WarnEx(PyExc_RuntimeWarning, message, 1);
 }
 
+namespace {
+
+// The shared first steps: 1 when this module is already initialised (the
+// exec step then succeeds at once), 0 to go on, -1 on failure.
 int module_exec_begin(PyObject *module, const ConstTableDesc &consts) {
     if (g_mod.module) {
         if (g_mod.module == module) return 1;
@@ -112,19 +127,21 @@ int module_exec_begin(PyObject *module, const ConstTableDesc &consts) {
     return 0;
 }
 
-int module_exec_end() {
-    Ref test = Ref::steal(PyDict_New());
-    if (!test || PyDict_SetItemString(g_mod.dict, "__test__", test.get()) < 0) return module_exec_fail();
-    return 0;
-}
-
-int module_exec_fail() {
+int module_exec(PyObject *module) {
+    int begun = module_exec_begin(module, *g_consts);
+    if (begun == 1) return 0;
+    if (begun == 0 && g_load() == 0) {
+        Ref test = Ref::steal(PyDict_New());
+        if (test && PyDict_SetItemString(g_mod.dict, "__test__", test.get()) == 0) return 0;
+    }
     if (g_mod.dict && g_mod.consts_ready) add_traceback(g_mod.id->init_name.data, 0);
     Py_CLEAR(g_mod.module);
     g_mod.dict = nullptr;
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_ImportError, g_mod.id->init_name.data);
     return -1;
 }
+
+}  // namespace
 
 PyObject *lookup_global(PyObject *name) {
     PyObject *r = nullptr;

@@ -25,26 +25,17 @@ struct ModuleState {
 
 extern ModuleState g_mod;
 
-// The module's definition for multi-phase initialisation: the create step
-// below and the module's own exec step. Returns what PyInit_* returns.
-PyObject *define_module(const ModuleIdentity *id, int (*exec)(PyObject *module));
+// The module's definition for multi-phase initialisation, with the create
+// step below. Its exec step runs the steps every module shares (the singleton
+// test, `__builtins__`, the version check, the constant table `consts`, the
+// shared function type, the registration in sys.modules), then the module's
+// own `load` (0, or -1 with an exception set), then sets `__test__` to an
+// empty dict. On failure it adds the "init <module>" traceback entry and
+// forgets the module. Returns what PyInit_* returns.
+PyObject *define_module(const ModuleIdentity *id, const ConstTableDesc &consts, int (*load)());
 
 // Create step of multi-phase initialisation (Py_mod_create).
 PyObject *module_create(PyObject *spec, PyModuleDef *def);
-
-// First steps of the exec step, shared by every module: the singleton test,
-// `__builtins__`, the version check, the constant table, the shared function
-// type and the registration in sys.modules. Returns 1 when the module is
-// already initialised (the exec step then succeeds at once), 0 to go on, -1 on
-// failure (then call `module_exec_fail`).
-int module_exec_begin(PyObject *module, const ConstTableDesc &consts);
-
-// Last step of the exec step: sets `__test__` to an empty dict. Returns 0,
-// or the failure path's -1.
-int module_exec_end();
-
-// Failure path of the exec step; always returns -1 with an exception set.
-int module_exec_fail();
 
 // Compares the running interpreter's major.minor with `major`.`minor` and
 // warns (RuntimeWarning) on a mismatch. -1 when the warning became an error.

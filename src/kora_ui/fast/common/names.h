@@ -66,3 +66,11 @@ template <const ModuleIdentity &M, Literal Qualname>
 inline constexpr Name kDotted = dotted_name(M, Qualname.text);
 
 }  // namespace kora
+
+// Declares, in a module's namespace, its identity `kModule` and
+// `dotted<"qualname">`, the dotted names of its routines for their traceback
+// entries.
+#define KORA_MODULE_IDENTITY(dotted_module_name)                         \
+    inline constexpr ::kora::ModuleIdentity kModule{dotted_module_name}; \
+    template <::kora::Literal Qualname>                                  \
+    inline constexpr const char *dotted = ::kora::kDotted<kModule, Qualname>.data

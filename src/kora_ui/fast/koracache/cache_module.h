@@ -8,13 +8,12 @@
 
 namespace kora::koracache {
 
-inline constexpr ModuleIdentity kModule{"kora_ui.fast.koracache.koracache"};
+KORA_MODULE_IDENTITY("kora_ui.fast.koracache.koracache");
 
-// The dotted name of a routine of this module, for its traceback entries.
-template <Literal Qualname>
-inline constexpr const char *dotted = kDotted<kModule, Qualname>.data;
-
-inline constexpr long kChecksum = 0xBD51CB4;  // the layout checksum written into pickles
+// The layout checksums of Cache's pickles: all are accepted, the first is
+// written (198515892).
+inline constexpr long kChecksums[] = {0xBD51CB4, 0xE95C4D5, 0xC883660};
+inline constexpr long kChecksum = kChecksums[0];
 
 extern PyTypeObject CacheTypeObject;
 extern PyTypeObject *g_cache_type;  // &CacheTypeObject, for the declarations' instance checks

@@ -35,7 +35,7 @@ inline PyObject *slots_of(CacheObject *self) {
 
 // An index outside the slot list (negative, beyond 31, or past a restored
 // shorter list) is refused before anything is read or written.
-[[gnu::cold, gnu::noinline]] bool raise_index(int idx) {
+[[gnu::cold, gnu::noinline]] bool raise_slot_index(int idx) {
     PyErr_Format(PyExc_IndexError, "cache slot index %d out of range", idx);
     return false;
 }
@@ -43,7 +43,18 @@ inline PyObject *slots_of(CacheObject *self) {
 inline bool index_ok(PyObject *arr, int idx) {
     if (idx >= 0 && idx < PyList_GET_SIZE(arr)) [[likely]]
         return true;
-    return raise_index(idx);
+    return raise_slot_index(idx);
+}
+
+// The slot list when `idx` is inside it; else null with the error and the
+// traceback entry of the routine `Name` (at the caller's line).
+template <Literal Name>
+inline PyObject *slots_at(CacheObject *self, int idx, int line = __builtin_LINE()) {
+    PyObject *arr = slots_of(self);
+    if (arr && index_ok(arr, idx)) [[likely]]
+        return arr;
+    add_traceback(dotted<Name>, line);
+    return nullptr;
 }
 
 PyObject *new_slot_list() {
@@ -94,70 +105,42 @@ int slot_index(PyObject *key, int *idx) {
 // C-level method table
 
 PyObject *c_get(CacheObject *self, int type_idx) {
-    PyObject *arr = slots_of(self);
-    if (!arr || !index_ok(arr, type_idx)) {
-        add_traceback(dotted<"Cache.c_get">);
-        return nullptr;
-    }
-    return Py_NewRef(PyList_GET_ITEM(arr, type_idx));
+    PyObject *arr = slots_at<"Cache.c_get">(self, type_idx);
+    return arr ? Py_NewRef(PyList_GET_ITEM(arr, type_idx)) : nullptr;
 }
 
 void c_set(CacheObject *self, int type_idx, PyObject *value) {
-    PyObject *arr = slots_of(self);
-    if (!arr || !index_ok(arr, type_idx)) {
-        add_traceback(dotted<"Cache.c_set">);
-        return;
-    }
-    store_slot(arr, type_idx, value);
+    if (PyObject *arr = slots_at<"Cache.c_set">(self, type_idx)) store_slot(arr, type_idx, value);
 }
 
 PyObject *c_get_or_set_val(CacheObject *self, int type_idx, PyObject *value) {
-    PyObject *arr = slots_of(self);
-    if (!arr || !index_ok(arr, type_idx)) {
-        add_traceback(dotted<"Cache.c_get_or_set_val">);
-        return nullptr;
-    }
-    if (PyList_GET_ITEM(arr, type_idx) == Py_None) {
+    PyObject *arr = slots_at<"Cache.c_get_or_set_val">(self, type_idx);
+    if (arr && PyList_GET_ITEM(arr, type_idx) == Py_None) {
         store_slot(arr, type_idx, value);
         // Releasing the old None runs no code, but read the list again all the same.
-        arr = slots_of(self);
-        if (!arr || !index_ok(arr, type_idx)) {
-            add_traceback(dotted<"Cache.c_get_or_set_val">);
-            return nullptr;
-        }
+        arr = slots_at<"Cache.c_get_or_set_val">(self, type_idx);
     }
-    return Py_NewRef(PyList_GET_ITEM(arr, type_idx));
+    return arr ? Py_NewRef(PyList_GET_ITEM(arr, type_idx)) : nullptr;
 }
 
 PyObject *c_get_or_exec(CacheObject *self, int type_idx, PyObject *func) {
-    const char *fullname = dotted<"Cache.c_get_or_exec">;
-    PyObject *arr = slots_of(self);
-    if (!arr || !index_ok(arr, type_idx)) {
-        add_traceback(fullname);
-        return nullptr;
-    }
+    constexpr Literal kName = "Cache.c_get_or_exec";
+    PyObject *arr = slots_at<kName>(self, type_idx);
+    if (!arr) return nullptr;
     PyObject *current = PyList_GET_ITEM(arr, type_idx);
     if (current != Py_None) return Py_NewRef(current);
     Ref result = Ref::steal(PyObject_CallNoArgs(func));
     if (!result) {
-        add_traceback(fullname);
+        add_traceback(dotted<kName>);
         return nullptr;
     }
     // `func` may have cleared, refilled or replaced the slot list: store into
     // whatever list is current now, unconditionally.
-    arr = slots_of(self);
-    if (!arr || !index_ok(arr, type_idx)) {
-        add_traceback(fullname);
-        return nullptr;
-    }
+    if (!(arr = slots_at<kName>(self, type_idx))) return nullptr;
     store_slot(arr, type_idx, result.get());
     result.reset();
-    arr = slots_of(self);
-    if (!arr || !index_ok(arr, type_idx)) {
-        add_traceback(fullname);
-        return nullptr;
-    }
-    return Py_NewRef(PyList_GET_ITEM(arr, type_idx));
+    arr = slots_at<kName>(self, type_idx);
+    return arr ? Py_NewRef(PyList_GET_ITEM(arr, type_idx)) : nullptr;
 }
 
 void c_clear(CacheObject *self) {
@@ -192,39 +175,30 @@ int mark_slots(PyObject *list, bool *flags) {
 }
 
 void c_clear_selected(CacheObject *self, PyObject *blacklist, PyObject *whitelist) {
-    const char *fullname = dotted<"Cache.c_clear_selected">;
     bool black[kSlotCount] = {};
     bool white[kSlotCount] = {};
-    if (mark_slots(blacklist, black) < 0 || mark_slots(whitelist, white) < 0) {
-        add_traceback(fullname);
-        return;
-    }
+    if (mark_slots(blacklist, black) < 0 || mark_slots(whitelist, white) < 0) goto error;
     for (Py_ssize_t i = 0; i < kSlotCount; ++i) {
         if (black[i] || !white[i]) continue;
         PyObject *arr = slots_of(self);
-        if (!arr) {
-            add_traceback(fullname);
-            return;
-        }
+        if (!arr) goto error;
         if (i < PyList_GET_SIZE(arr)) store_slot(arr, i, Py_None);
     }
+    return;
+error:
+    add_traceback(dotted<"Cache.c_clear_selected">);
 }
 
 CacheObject *c_new() {
     auto *self = reinterpret_cast<CacheObject *>(CacheTypeObject.tp_alloc(&CacheTypeObject, 0));
-    if (!self) {
-        add_traceback(dotted<"Cache.new">);
-        return nullptr;
-    }
-    self->vtab = &g_vtable;
-    self->cache_arr = new_slot_list();
-    if (!self->cache_arr) {
+    if (self) {
+        self->vtab = &g_vtable;
+        if ((self->cache_arr = new_slot_list())) return self;
         self->cache_arr = Py_NewRef(Py_None);
         Py_DECREF(self);
-        add_traceback(dotted<"Cache.new">);
-        return nullptr;
     }
-    return self;
+    add_traceback(dotted<"Cache.new">);
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -273,27 +247,27 @@ void cache_dealloc(PyObject *self) {
 
 PyObject *cache_type_global() { return lookup_global(K(K_CacheType)); }
 
-PyObject *getitem(PyObject *self, PyObject *key) {
-    const char *fullname = dotted<"Cache.__getitem__">;
+// Item and attribute reads of a member's slot share their steps: CacheType,
+// then `member` tests the key and gives the member (or null with an
+// exception), then its slot through c_get; one traceback entry on failure.
+template <Literal Name, class Member>
+PyObject *read_member(PyObject *self, Member member) {
     Ref cache_type = Ref::steal(cache_type_global());
-    if (!cache_type) {
-        add_traceback(fullname);
-        return nullptr;
-    }
-    int is = PyObject_IsInstance(key, cache_type.get());
-    if (is <= 0) {
-        if (is == 0) PyErr_SetString(PyExc_TypeError, "The key for cache access must be of type CacheType");
-        add_traceback(fullname);
-        return nullptr;
-    }
+    Ref key;
     int idx;
-    if (!slots_of(as_cache(self)) || slot_index(key, &idx) < 0) {
-        add_traceback(fullname);
-        return nullptr;
-    }
-    PyObject *r = c_get(as_cache(self), idx);
-    if (!r) add_traceback(fullname);
+    PyObject *r = nullptr;
+    if (cache_type && (key = member(cache_type.get())) && slot_index(key.get(), &idx) == 0)
+        r = c_get(as_cache(self), idx);
+    if (!r) add_traceback(dotted<Name>);
     return r;
+}
+
+PyObject *getitem(PyObject *self, PyObject *key) {
+    return read_member<"Cache.__getitem__">(self, [&](PyObject *cache_type) {
+        int is = PyObject_IsInstance(key, cache_type);
+        if (is == 0) PyErr_SetString(PyExc_TypeError, "The key for cache access must be of type CacheType");
+        return is > 0 && slots_of(as_cache(self)) ? Ref::borrow(key) : Ref();
+    });
 }
 
 PyObject *sq_getitem(PyObject *self, Py_ssize_t i) {
@@ -304,46 +278,30 @@ PyObject *sq_getitem(PyObject *self, Py_ssize_t i) {
 
 // Attribute read of a member name: the content of that member's slot.
 PyObject *member_attr(PyObject *self, PyObject *name) {
-    const char *fullname = dotted<"Cache.__getattr__">;
-    Ref cache_type = Ref::steal(cache_type_global());
-    if (!cache_type) {
-        add_traceback(fullname);
-        return nullptr;
-    }
-    Ref members = Ref::steal(PyObject_GetAttr(cache_type.get(), K(K___members__)));
-    if (!members) {
-        add_traceback(fullname);
-        return nullptr;
-    }
-    int has = PySequence_Contains(members.get(), name);
-    if (has <= 0) {
+    return read_member<"Cache.__getattr__">(self, [&](PyObject *cache_type) {
+        Ref members = Ref::steal(PyObject_GetAttr(cache_type, K(K___members__)));
+        int has = members ? PySequence_Contains(members.get(), name) : -1;
         if (has == 0) {
             // The name is the exception's only argument, also when it is None
             // (PyErr_SetObject would raise an AttributeError without arguments).
             Ref error = Ref::steal(PyObject_CallOneArg(PyExc_AttributeError, name));
             if (error) PyErr_SetObject(PyExc_AttributeError, error.get());
         }
-        add_traceback(fullname);
-        return nullptr;
-    }
-    if (!slots_of(as_cache(self))) {
-        add_traceback(fullname);
-        return nullptr;
-    }
-    Ref member = Ref::steal(PyObject_GetItem(cache_type.get(), name));
-    int idx;
-    if (!member || slot_index(member.get(), &idx) < 0) {
-        add_traceback(fullname);
-        return nullptr;
-    }
-    PyObject *r = c_get(as_cache(self), idx);
-    if (!r) add_traceback(fullname);
-    return r;
+        return has > 0 && slots_of(as_cache(self)) ? Ref::steal(PyObject_GetItem(cache_type, name)) : Ref();
+    });
 }
 
-PyMappingMethods cache_as_mapping = {nullptr, getitem, nullptr};
-PySequenceMethods cache_as_sequence = {nullptr, nullptr, nullptr, sq_getitem, nullptr,
-                                       nullptr, nullptr, nullptr, nullptr,    nullptr};
+// Built field by field, like the type records themselves.
+PyMappingMethods cache_as_mapping = [] {
+    PyMappingMethods m{};
+    m.mp_subscript = getitem;
+    return m;
+}();
+PySequenceMethods cache_as_sequence = [] {
+    PySequenceMethods q{};
+    q.sq_item = sq_getitem;
+    return q;
+}();
 
 }  // namespace
 
@@ -533,21 +491,16 @@ int ready_cache_type() {
     return PyDict_SetItem(g_mod.dict, K(K_Cache), reinterpret_cast<PyObject *>(&CacheTypeObject));
 }
 
-int module_exec(PyObject *module) {
-    int begun = module_exec_begin(module, kConstTable);
-    if (begun == 1) return 0;
-    if (begun < 0) return module_exec_fail();
-    if (!g_checksum && !(g_checksum = PyLong_FromLong(kChecksum))) return module_exec_fail();
-    if (!g_enum_value && load_enum_value() < 0) return module_exec_fail();
-    if (ready_cache_type() < 0 || install_pickling() < 0 || import_cache_type() < 0) return module_exec_fail();
-    if (add_functions(CacheTypeObject.tp_dict, kMethods, &CacheTypeObject) < 0 || add_unpickle() < 0)
-        return module_exec_fail();
-    return module_exec_end();
+int load() {
+    if (!g_checksum && !(g_checksum = PyLong_FromLong(kChecksum))) return -1;
+    if (!g_enum_value && load_enum_value() < 0) return -1;
+    if (ready_cache_type() < 0 || install_pickling() < 0 || import_cache_type() < 0) return -1;
+    return add_functions(CacheTypeObject.tp_dict, kMethods, &CacheTypeObject) < 0 ? -1 : add_unpickle();
 }
 
 }  // namespace
 }  // namespace kora::koracache
 
 PyMODINIT_FUNC PyInit_koracache(void) {
-    return kora::define_module(&kora::koracache::kModule, kora::koracache::module_exec);
+    return kora::define_module(&kora::koracache::kModule, kora::generated::kConstTable, kora::koracache::load);
 }

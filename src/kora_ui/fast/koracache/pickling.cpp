@@ -16,7 +16,22 @@ using namespace kora::generated;
 
 namespace {
 
-constexpr long kAcceptedChecksums[] = {kChecksum, 0xE95C4D5, 0xC883660};
+// The format of the refusal, naming the accepted checksums in hex.
+consteval Name checksum_message() {
+    Name m;
+    m.append("Incompatible checksums (0x%x vs (");
+    for (long c : kChecksums) {
+        if (c != kChecksums[0]) m.append(", ");
+        char digits[2 + 2 * sizeof(long) + 1] = "0x";
+        int n = 2;
+        for (int shift = 4 * (2 * sizeof(long) - 1); shift >= 0; shift -= 4)
+            if (int d = static_cast<int>((c >> shift) & 0xF); d || n > 2) digits[n++] = "0123456789abcdef"[d];
+        m.append(digits);
+    }
+    m.append(") = (cache_arr))");
+    return m;
+}
+constexpr Name kChecksumMessage = checksum_message();
 
 // Pickling entries point at this file in their traceback entries.
 constexpr TracebackFile kFragment{"(tree fragment)"};
@@ -105,7 +120,9 @@ PyObject *refuse_checksum(long checksum) {
     if (!error) return nullptr;
     Ref args = Ref::steal(Py_BuildValue("(l)", checksum));
     if (!args) return nullptr;
-    Ref message = Ref::steal(PyUnicode_Format(K(K_msg_checksums), args.get()));
+    Ref format = Ref::steal(PyUnicode_FromString(kChecksumMessage));
+    if (!format) return nullptr;
+    Ref message = Ref::steal(PyUnicode_Format(format.get(), args.get()));
     if (!message) return nullptr;
     PyErr_SetObject(error.get(), message.get());
     return nullptr;
@@ -113,7 +130,7 @@ PyObject *refuse_checksum(long checksum) {
 
 PyObject *unpickle(PyObject *type, long checksum, PyObject *state) {
     bool accepted = false;
-    for (long c : kAcceptedChecksums) accepted = accepted || c == checksum;
+    for (long c : kChecksums) accepted = accepted || c == checksum;
     if (!accepted) return refuse_checksum(checksum);
     Ref make = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject *>(&CacheTypeObject), K(K___new__)));
     if (!make) return nullptr;

@@ -1,5 +1,6 @@
 // kora_raylib: the frame, the modes, the background and texture drawing.
 
+#include "kora_ui/fast/raylib/raylib_declarations.h"
 #include "kora_ui/fast/raylib/raylib_module.h"
 
 #include "kora_ui/fast/common/traceback.h"
@@ -20,25 +21,34 @@ void call_noargs(const Entry<Ptr> &entry, const char *fullname) {
         add_traceback(fullname);
 }
 
+// The frame brackets: the entry is called whatever is pending, and an error
+// pending afterwards (the entry unset, or one already there) gets the
+// routine's traceback entry and stays pending.
+template <class Ptr>
+void call_frame(const Entry<Ptr> &entry, const char *fullname) {
+    if (ready(entry)) entry.call();
+    if (PyErr_Occurred()) add_traceback(fullname);
+}
+
 }  // namespace
 
-void begin_drawing(int) { call_noargs(e_BeginDrawing, dotted<"begin_drawing">); }
-void end_drawing(int) { call_noargs(e_EndDrawing, dotted<"end_drawing">); }
-void end_blend_mode(int) { call_noargs(e_EndBlendMode, dotted<"end_blend_mode">); }
-void end_texture_mode(int) { call_noargs(e_EndTextureMode, dotted<"end_texture_mode">); }
-void end_shader_mode(int) { call_noargs(e_EndShaderMode, dotted<"end_shader_mode">); }
+void begin_drawing(int) { call_frame(e_BeginDrawing, d_begin_drawing.fullname); }
+void end_drawing(int) { call_frame(e_EndDrawing, d_end_drawing.fullname); }
+void end_blend_mode(int) { call_noargs(e_EndBlendMode, d_end_blend_mode.fullname); }
+void end_texture_mode(int) { call_noargs(e_EndTextureMode, d_end_texture_mode.fullname); }
+void end_shader_mode(int) { call_noargs(e_EndShaderMode, d_end_shader_mode.fullname); }
 
 void begin_blend_mode(int mode, int) {
     if (ready(e_BeginBlendMode))
         e_BeginBlendMode.call(mode);
     else
-        add_traceback(dotted<"begin_blend_mode">);
+        add_traceback(d_begin_blend_mode.fullname);
 }
 
 void begin_texture_mode(PyObject *target, int) {
-    RenderTexture2D rt = render_texture_record(target);
-    if (PyErr_Occurred() || !ready(e_BeginTextureMode)) {
-        add_traceback(dotted<"begin_texture_mode">);
+    RenderTexture2D rt{};
+    if (render_texture_fields(target, &rt) < 0 || !ready(e_BeginTextureMode)) {
+        add_traceback(d_begin_texture_mode.fullname);
         return;
     }
     e_BeginTextureMode.call(rt);
@@ -56,7 +66,10 @@ PyObject *begin_krshader_mode(KrShaderObject *shader) {
 
 namespace {
 
-void clear_with(const Color &c, const char *fullname) {
+// The clears test for any pending error after the conversion, so that an
+// error already pending when a sibling module calls stops the clear too: its
+// status alone would not show that.
+void clear_unless_pending(const Color &c, const char *fullname) {
     if (PyErr_Occurred() || !ready(e_ClearBackground)) {
         add_traceback(fullname);
         return;
@@ -69,21 +82,27 @@ void clear_with(const Color &c, const char *fullname) {
 void c_clear_background(PyObject *color) {
     Color c{};
     set_color(&c, color);
-    clear_with(c, dotted<"c_clear_background">);
+    clear_unless_pending(c, dotted<"c_clear_background">);
 }
 
 void clear_background(PyObject *color, int) {
     c_clear_background(color);
-    if (PyErr_Occurred()) add_traceback(dotted<"clear_background">);
+    if (PyErr_Occurred()) add_traceback(d_clear_background.fullname);
 }
 
 void kr_clear_background(KrRectObject *color) {
     Color c{};
     set_color_krrect(&c, reinterpret_cast<PyObject *>(color));
-    clear_with(c, dotted<"kr_clear_background">);
+    clear_unless_pending(c, dotted<"kr_clear_background">);
 }
 
-void c_clear_background_blank() { clear_with(Color{0, 0, 0, 0}, dotted<"c_clear_background_blank">); }
+// Clears whatever is pending: there is nothing to convert.
+void c_clear_background_blank() {
+    if (ready(e_ClearBackground))
+        e_ClearBackground.call(Color{0, 0, 0, 0});
+    else
+        add_traceback(dotted<"c_clear_background_blank">);
+}
 
 // ---------------------------------------------------------------------------
 // Texture drawing
@@ -107,9 +126,6 @@ void draw_rec(const char *fullname, PyObject *texture, Source source, Position p
     e_DrawTextureRec.call(tex, src, pos, col);
 }
 
-// The status of a conversion that reports failure by a pending exception only.
-int status() { return PyErr_Occurred() ? -1 : 0; }
-
 }  // namespace
 
 void c_draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *position, PyObject *color) {
@@ -121,7 +137,7 @@ void c_draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *posit
 
 void draw_texture_rec(PyObject *texture, PyObject *source_rec, PyObject *position, PyObject *color, int) {
     c_draw_texture_rec(texture, source_rec, position, color);
-    if (PyErr_Occurred()) add_traceback(dotted<"draw_texture_rec">);
+    if (PyErr_Occurred()) add_traceback(d_draw_texture_rec.fullname);
 }
 
 void c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip) {
@@ -133,15 +149,15 @@ void c_draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, 
 
 void draw_texture_vec(PyObject *texture, PyObject *position, PyObject *color, int flip, int) {
     c_draw_texture_vec(texture, position, color, flip);
-    if (PyErr_Occurred()) add_traceback(dotted<"draw_texture_vec">);
+    if (PyErr_Occurred()) add_traceback(d_draw_texture_vec.fullname);
 }
 
 void c_draw_texture_krvec(PyObject *texture, KrVector2Object *position, KrRectObject *color, int flip) {
     draw_rec(
         dotted<"c_draw_texture_krvec">, texture,
         [&](Rectangle *r, const Texture2D &t) { return whole_texture(r, t, flip != 0), 0; },
-        [&](Vector2 *v) { return set_vector2_krvector2(v, reinterpret_cast<PyObject *>(position)), status(); },
-        [&](Color *c) { return set_color_krrect(c, reinterpret_cast<PyObject *>(color)), status(); });
+        [&](Vector2 *v) { return set_vector2_krvector2(v, reinterpret_cast<PyObject *>(position)); },
+        [&](Color *c) { return set_color_krrect(c, reinterpret_cast<PyObject *>(color)); });
 }
 
 void c_draw_krtexture_krvec(KrRenderTextureObject *texture, KrVector2Object *position, KrRectObject *color, int flip) {
@@ -168,7 +184,7 @@ void c_draw_texture_pro(PyObject *texture, PyObject *source_rec, PyObject *dest_
 void draw_texture_pro(PyObject *texture, PyObject *source_rec, PyObject *dest_rec, PyObject *origin, float rotation,
                       PyObject *color, int) {
     c_draw_texture_pro(texture, source_rec, dest_rec, origin, rotation, color);
-    if (PyErr_Occurred()) add_traceback(dotted<"draw_texture_pro">);
+    if (PyErr_Occurred()) add_traceback(d_draw_texture_pro.fullname);
 }
 
 }  // namespace kora::raylib

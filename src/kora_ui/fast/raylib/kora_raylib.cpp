@@ -4,6 +4,7 @@
 // loading; records.cpp, drawing.cpp and shaders.cpp hold the routines.
 
 #include "kora_ui/fast/raylib/raylib_module.h"
+#include "kora_ui/fast/raylib/raylib_declarations.h"
 #include "kora_ui/fast/raylib/raylib_shaders.h"
 
 #include "kora_ui/fast/common/constants.h"
@@ -65,8 +66,7 @@ const EntryRow kEntryRows[] = {KORA_RAYLIB_ENTRIES(KORA_RAYLIB_ENTRY_ROW)};
 void init_raylib_pointers(PyObject *pointers, int) {
     if (pointers == Py_None) {
         PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
-        add_traceback(dotted<"init_raylib_pointers">);
-        return;
+        goto error;
     }
     for (const EntryRow &row : kEntryRows) {
         PyObject *value = nullptr;
@@ -74,12 +74,12 @@ void init_raylib_pointers(PyObject *pointers, int) {
         std::size_t address = 0;
         int rc = found > 0 ? to_size_t(value, &address) : found;
         Py_XDECREF(value);
-        if (rc < 0) {
-            add_traceback(dotted<"init_raylib_pointers">);
-            return;
-        }
+        if (rc < 0) goto error;
         if (found) row.store(row.entry, address);
     }
+    return;
+error:
+    add_traceback(d_init_raylib_pointers.fullname);
 }
 
 namespace {
@@ -108,36 +108,11 @@ PyObject *draw_texture_krvec_ez(PyObject *texture, KrVector2Object *position, in
     return none_or_null();
 }
 
-// The no-argument calls without keywords, with their raylib entry set, go
-// from the interpreter straight to raylib; everything else (arguments given,
-// entry unset) takes the general path with its messages and traceback.
-template <auto &E>
-PyObject *fast_noargs(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
-    if (PyVectorcall_NARGS(nargsf) == 0 && !kwnames && E.call) [[likely]] {
-        E.call();
-        Py_RETURN_NONE;
-    }
-    return function_vectorcall(callable, args, nargsf, kwnames);
-}
-
 // ---------------------------------------------------------------------------
-// Python-visible functions: each declares its parameters once; the routine's
-// parameter types give the conversions.
+// The other Python-visible functions (see raylib_declarations.h).
 
-constexpr PyTypeObject *const *kTuple = &g_tuple_type;
-constexpr PyTypeObject **kVector2 = &g_KrVector2;
-constexpr PyTypeObject **kShader = &g_KrShader;
-
-constexpr auto d_init_raylib_pointers =
-    function<init_raylib_pointers>(kModule, "init_raylib_pointers", exact("pointers", &g_dict_type), dispatch_flag);
-constexpr auto d_draw_texture_rec =
-    function<draw_texture_rec>(kModule, "draw_texture_rec", arg("texture"), exact("source_rec", kTuple),
-                               exact("position", kTuple), exact("color", kTuple), dispatch_flag);
 constexpr auto d_draw_texture_rec_ez = function<draw_texture_rec_ez>(
     kModule, "draw_texture_rec_ez", arg("texture"), exact("source_rec", kTuple), exact("position", kTuple));
-constexpr auto d_draw_texture_vec =
-    function<draw_texture_vec>(kModule, "draw_texture_vec", arg("texture"), exact("position", kTuple),
-                               exact("color", kTuple), truth("flip"), dispatch_flag);
 constexpr auto d_draw_texture_vec_ez = function<draw_texture_vec_ez>(kModule, "draw_texture_vec_ez", arg("texture"),
                                                                      exact("position", kTuple), truth("flip"));
 constexpr auto d_draw_texture_krvec =
@@ -145,77 +120,23 @@ constexpr auto d_draw_texture_krvec =
                                    subtype("color", &g_KrRect), truth("flip"));
 constexpr auto d_draw_texture_krvec_ez = function<draw_texture_krvec_ez>(
     kModule, "draw_texture_krvec_ez", arg("texture"), subtype("position", kVector2), truth("flip"));
-constexpr auto d_draw_texture_pro = function<draw_texture_pro>(
-    kModule, "draw_texture_pro", arg("texture"), exact("source_rec", kTuple), exact("dest_rec", kTuple),
-    exact("origin", kTuple), arg("rotation"), exact("color", kTuple), dispatch_flag);
-constexpr auto d_begin_blend_mode = function<begin_blend_mode>(kModule, "begin_blend_mode", arg("mode"), dispatch_flag);
-constexpr auto d_end_blend_mode =
-    function<end_blend_mode>(kModule, "end_blend_mode", dispatch_flag, FastEntry{fast_noargs<e_EndBlendMode>});
-constexpr auto d_begin_texture_mode =
-    function<begin_texture_mode>(kModule, "begin_texture_mode", arg("target"), dispatch_flag);
-constexpr auto d_end_texture_mode =
-    function<end_texture_mode>(kModule, "end_texture_mode", dispatch_flag, FastEntry{fast_noargs<e_EndTextureMode>});
-constexpr auto d_clear_background =
-    function<clear_background>(kModule, "clear_background", exact("color", kTuple), dispatch_flag);
 constexpr auto d_begin_shader_mode = function<begin_shader_mode_raw>(kModule, "begin_shader_mode", arg("shader"));
-constexpr auto d_end_shader_mode =
-    function<end_shader_mode>(kModule, "end_shader_mode", dispatch_flag, FastEntry{fast_noargs<e_EndShaderMode>});
-constexpr auto d_begin_drawing =
-    function<begin_drawing>(kModule, "begin_drawing", dispatch_flag, FastEntry{fast_noargs<e_BeginDrawing>});
-constexpr auto d_end_drawing =
-    function<end_drawing>(kModule, "end_drawing", dispatch_flag, FastEntry{fast_noargs<e_EndDrawing>});
 
-// Raw shader objects.
-constexpr auto d_set_shader_value = function<set_shader_value_raw>(
-    kModule, "set_shader_value", arg("shader"), arg("loc_index"), exact("value", kTuple), arg("uniform_type"));
-constexpr auto d_get_shader_location =
-    function<get_shader_location_raw>(kModule, "get_shader_location", arg("shader"), exact("name", &g_str_type));
-constexpr auto d_set_shader_value_vec2_krvec = function<set_shader_value_vec2_krvec_raw>(
-    kModule, "set_shader_value_vec2_krvec", arg("shader"), arg("loc_index"), subtype("value", kVector2));
-constexpr auto d_set_shader_value_vec2_tuple = function<set_shader_value_vec2_tuple_raw>(
-    kModule, "set_shader_value_vec2_tuple", arg("shader"), arg("loc_index"), exact("value", kTuple));
-constexpr auto d_set_shader_value_vec4_tuple = function<set_shader_value_vec4_tuple_raw>(
-    kModule, "set_shader_value_vec4_tuple", arg("shader"), arg("loc_index"), exact("value", kTuple));
-constexpr auto d_set_shader_value_float = function<set_shader_value_float_raw>(
-    kModule, "set_shader_value_float", arg("shader"), arg("loc_index"), arg("value"));
+// `_base_color_krvec_ez`: a white KrRect, the colour of draw_texture_krvec_ez.
+int add_base_color(PyObject *dict);
+constexpr Attribute d_base_color{add_base_color};
 
-// KrShader instances: the record is copied from the instance's fields.
-constexpr auto d_set_krshader_value =
-    function<set_krshader_value>(kModule, "set_krshader_value", instance("shader", kShader), arg("loc_index"),
-                                 exact("value", kTuple), arg("uniform_type"), dispatch_flag);
-constexpr auto d_get_krshader_location = function<get_krshader_location>(
-    kModule, "get_krshader_location", instance("shader", kShader), exact("name", &g_str_type), dispatch_flag);
-constexpr auto d_set_krshader_value_vec2_krvec =
-    function<set_krshader_value_vec2_krvec>(kModule, "set_krshader_value_vec2_krvec", instance("shader", kShader),
-                                            arg("loc_index"), subtype("value", kVector2), dispatch_flag);
-constexpr auto d_set_krshader_value_vec2_tuple =
-    function<set_krshader_value_vec2_tuple>(kModule, "set_krshader_value_vec2_tuple", instance("shader", kShader),
-                                            arg("loc_index"), exact("value", kTuple), dispatch_flag);
-constexpr auto d_set_krshader_value_vec4_tuple =
-    function<set_krshader_value_vec4_tuple>(kModule, "set_krshader_value_vec4_tuple", instance("shader", kShader),
-                                            arg("loc_index"), exact("value", kTuple), dispatch_flag);
-constexpr auto d_set_krshader_value_vec4_v = function<set_krshader_value_vec4_v>(
-    kModule, "set_krshader_value_vec4_v", instance("shader", kShader), arg("loc_index"), arg("values"), dispatch_flag);
-constexpr auto d_set_krshader_value_float_v = function<set_krshader_value_float_v>(
-    kModule, "set_krshader_value_float_v", instance("shader", kShader), arg("loc_index"), arg("values"), dispatch_flag);
-constexpr auto d_set_krshader_value_float = function<set_krshader_value_float>(
-    kModule, "set_krshader_value_float", instance("shader", kShader), arg("loc_index"), arg("value"), dispatch_flag);
-constexpr auto d_set_krshader_value_int = function<set_krshader_value_int>(
-    kModule, "set_krshader_value_int", instance("shader", kShader), arg("loc_index"), arg("value"), dispatch_flag);
-
-// The registration order. `_base_color_krvec_ez` is stored after the first
-// kFunctionsBeforeBaseColor functions.
+// The registration order, the module attribute at its place.
 constexpr auto &kFunctions =
     kRegistration<d_init_raylib_pointers, d_draw_texture_rec, d_draw_texture_rec_ez, d_draw_texture_vec,
-                  d_draw_texture_vec_ez, d_draw_texture_krvec, d_draw_texture_krvec_ez, d_draw_texture_pro,
-                  d_begin_blend_mode, d_end_blend_mode, d_begin_texture_mode, d_end_texture_mode, d_clear_background,
-                  d_begin_shader_mode, d_end_shader_mode, d_set_shader_value, d_set_krshader_value,
+                  d_draw_texture_vec_ez, d_draw_texture_krvec, d_base_color, d_draw_texture_krvec_ez,
+                  d_draw_texture_pro, d_begin_blend_mode, d_end_blend_mode, d_begin_texture_mode, d_end_texture_mode,
+                  d_clear_background, d_begin_shader_mode, d_end_shader_mode, d_set_shader_value, d_set_krshader_value,
                   d_get_shader_location, d_get_krshader_location, d_set_shader_value_vec2_krvec,
                   d_set_shader_value_vec2_tuple, d_set_krshader_value_vec2_krvec, d_set_krshader_value_vec2_tuple,
                   d_set_shader_value_vec4_tuple, d_set_krshader_value_vec4_tuple, d_set_krshader_value_vec4_v,
                   d_set_krshader_value_float_v, d_set_shader_value_float, d_set_krshader_value_float,
                   d_set_krshader_value_int, d_begin_drawing, d_end_drawing>;
-constexpr std::size_t kFunctionsBeforeBaseColor = 6;
 
 // ---------------------------------------------------------------------------
 // Module loading
@@ -245,29 +166,22 @@ int import_peers() {
     return check_builtin_type_size();
 }
 
-int add_base_color() {
+int add_base_color(PyObject *dict) {
     Ref white = Ref::steal(reinterpret_cast<PyObject *>(g_KrRect_vtab->new_(255.0f, 255.0f, 255.0f, 255.0f)));
     if (!white) return -1;
-    return PyDict_SetItem(g_mod.dict, K(K__base_color_krvec_ez), white.get());
+    return PyDict_SetItem(dict, K(K__base_color_krvec_ez), white.get());
 }
 
-int module_exec(PyObject *module) {
-    int begun = module_exec_begin(module, kConstTable);
-    if (begun == 1) return 0;
-    if (begun < 0) return module_exec_fail();
-    if (!g_white && !(g_white = Py_BuildValue("(iiii)", 255, 255, 255, 255))) return module_exec_fail();
-    if (!g_coord_offset && !(g_coord_offset = PyFloat_FromDouble(0.01))) return module_exec_fail();
-    if (publish_capi(kCapi, sizeof kCapi / sizeof kCapi[0]) < 0 || import_peers() < 0) return module_exec_fail();
-    std::span<const FuncDef *const> all(kFunctions);
-    if (add_functions(g_mod.dict, all.first(kFunctionsBeforeBaseColor)) < 0 || add_base_color() < 0 ||
-        add_functions(g_mod.dict, all.subspan(kFunctionsBeforeBaseColor)) < 0)
-        return module_exec_fail();
-    return module_exec_end();
+int load() {
+    if (!g_white && !(g_white = Py_BuildValue("(iiii)", 255, 255, 255, 255))) return -1;
+    if (!g_coord_offset && !(g_coord_offset = PyFloat_FromDouble(0.01))) return -1;
+    if (publish_capi(kCapi, sizeof kCapi / sizeof kCapi[0]) < 0 || import_peers() < 0) return -1;
+    return add_functions(g_mod.dict, kFunctions);
 }
 
 }  // namespace
 }  // namespace kora::raylib
 
 PyMODINIT_FUNC PyInit_kora_raylib(void) {
-    return kora::define_module(&kora::raylib::kModule, kora::raylib::module_exec);
+    return kora::define_module(&kora::raylib::kModule, kora::generated::kConstTable, kora::raylib::load);
 }

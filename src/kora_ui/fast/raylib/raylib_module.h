@@ -14,11 +14,7 @@
 
 namespace kora::raylib {
 
-inline constexpr ModuleIdentity kModule{"kora_ui.fast.raylib.kora_raylib"};
-
-// The dotted name of a routine of this module, for its traceback entries.
-template <Literal Qualname>
-inline constexpr const char *dotted = kDotted<kModule, Qualname>.data;
+KORA_MODULE_IDENTITY("kora_ui.fast.raylib.kora_raylib");
 
 // Peer types with their method tables, imported when the module loads.
 extern PyTypeObject *g_KrVector2;
@@ -57,26 +53,33 @@ bool ready(const Entry<Ptr> &entry) {
 }
 
 // ---------------------------------------------------------------------------
-// Conversions from Python objects to raylib records. Each leaves a Python
-// exception pending on failure; callers test PyErr_Occurred() after each, or
-// the status (0, or -1 on failure) of those that return one.
+// Conversions from Python objects to raylib records. Each returns its status:
+// 0 with the record stored through its pointer, or -1 with a Python exception
+// pending (the record left as it is).
 
-// The texture's fields into *out (left as it is on failure).
 int texture_fields(PyObject *py_tex, Texture2D *out);
-RenderTexture2D render_texture_record(PyObject *py_rt);
-Shader shader_record(PyObject *py_shader);
+int render_texture_fields(PyObject *py_rt, RenderTexture2D *out);
+int shader_fields(PyObject *py_shader, Shader *out);
+int set_vector2_krvector2(Vector2 *vec, PyObject *pos);
+int set_color_krrect(Color *col, PyObject *rect);
+int set_fval_from_krvector2(float *f_val, PyObject *value);
+
+// A KrShader's record, copied from its fields (never fails).
 inline Shader shader_record(KrShaderObject *kr_shader) { return Shader{kr_shader->id, kr_shader->locs}; }
 
+// The whole texture as a source rectangle, mirrored top to bottom on `flip`.
 void whole_texture(Rectangle *rect, const Texture2D &tex, bool flip);
-void set_vector2_krvector2(Vector2 *vec, PyObject *pos);
-void set_color_krrect(Color *col, PyObject *rect);
-void set_fval_from_krvector2(float *f_val, PyObject *value);
+
+// The number of floats of a float uniform type; 0 for the other types.
+constexpr int uniform_floats(int uniform_type) {
+    return uniform_type >= UNIFORM_FLOAT && uniform_type <= UNIFORM_VEC4 ? uniform_type - UNIFORM_FLOAT + 1 : 0;
+}
 
 // ---------------------------------------------------------------------------
 // The tuple conversions of the drawing calls, inline: they are on every
 // call's path.
 
-[[gnu::cold]] inline void raise_index() { PyErr_SetString(PyExc_IndexError, "tuple index out of range"); }
+[[gnu::cold]] inline void raise_tuple_index() { PyErr_SetString(PyExc_IndexError, "tuple index out of range"); }
 
 // Reads tuple items [0, n) as floats into `out`; stops at the first failure.
 // The tuple must be exact (or None, which is refused) and long enough.
@@ -86,7 +89,7 @@ inline int floats_from_tuple(PyObject *tuple, float *out, Py_ssize_t n) {
         return -1;
     }
     if (PyTuple_GET_SIZE(tuple) < n) {
-        raise_index();
+        raise_tuple_index();
         return -1;
     }
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -139,7 +142,7 @@ inline int set_color(Color *col, PyObject *color) {
     }
     Py_ssize_t n = PyTuple_GET_SIZE(color);
     if (n < 3) {
-        raise_index();
+        raise_tuple_index();
         return -1;
     }
     std::uint8_t c[4] = {0, 0, 0, 255};

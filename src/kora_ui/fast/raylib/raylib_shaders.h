@@ -11,8 +11,9 @@
 namespace kora {
 
 namespace raylib {
-bool vector4_array_from_py(PyObject *values, std::vector<rl::Vector4> &out);
-bool float_array_from_py(PyObject *values, std::vector<float> &out);
+// The sequence's items into `out`: 0, or -1 with an exception set.
+int vector4_array_from_py(PyObject *values, std::vector<rl::Vector4> &out);
+int float_array_from_py(PyObject *values, std::vector<float> &out);
 }  // namespace raylib
 
 // The `_v` setters' sequences: any iterable, items converted one at a time.
@@ -20,14 +21,16 @@ template <>
 struct ArgConvert<std::vector<rl::Vector4>> {
     static constexpr bool kCustom = true;
     static bool convert(PyObject *values, std::vector<rl::Vector4> &out) {
-        return raylib::vector4_array_from_py(values, out);
+        return raylib::vector4_array_from_py(values, out) == 0;
     }
 };
 
 template <>
 struct ArgConvert<std::vector<float>> {
     static constexpr bool kCustom = true;
-    static bool convert(PyObject *values, std::vector<float> &out) { return raylib::float_array_from_py(values, out); }
+    static bool convert(PyObject *values, std::vector<float> &out) {
+        return raylib::float_array_from_py(values, out) == 0;
+    }
 };
 
 }  // namespace kora

@@ -45,29 +45,34 @@ int texture_fields(PyObject *py_tex, Texture2D *out) {
     return 0;
 }
 
-RenderTexture2D render_texture_record(PyObject *py_rt) {
-    RenderTexture2D rt{};
-    if (attr_uint(py_rt, K_id, &rt.id) < 0) return RenderTexture2D{};
-    {
-        Ref tex = Ref::steal(PyObject_GetAttr(py_rt, K(K_texture)));
-        if (!tex) return RenderTexture2D{};
-        if (texture_fields(tex.get(), &rt.texture) < 0) return RenderTexture2D{};
-    }
-    {
-        Ref depth = Ref::steal(PyObject_GetAttr(py_rt, K(K_depth)));
-        if (!depth) return RenderTexture2D{};
-        if (texture_fields(depth.get(), &rt.depth) < 0) return RenderTexture2D{};
-    }
-    return rt;
+namespace {
+
+// The texture record held in attribute `name` of `o`.
+int attr_texture(PyObject *o, int name, Texture2D *out) {
+    Ref v = Ref::steal(PyObject_GetAttr(o, K(name)));
+    if (!v) return -1;
+    return texture_fields(v.get(), out);
 }
 
-Shader shader_record(PyObject *py_shader) {
+}  // namespace
+
+int render_texture_fields(PyObject *py_rt, RenderTexture2D *out) {
+    RenderTexture2D rt{};
+    if (attr_uint(py_rt, K_id, &rt.id) < 0 || attr_texture(py_rt, K_texture, &rt.texture) < 0 ||
+        attr_texture(py_rt, K_depth, &rt.depth) < 0)
+        return -1;
+    *out = rt;
+    return 0;
+}
+
+int shader_fields(PyObject *py_shader, Shader *out) {
     Shader s{};
     std::size_t locs = 0;
-    if (attr_uint(py_shader, K_id, &s.id) < 0 || attr_size_t(py_shader, K_locs, &locs) < 0) return Shader{};
+    if (attr_uint(py_shader, K_id, &s.id) < 0 || attr_size_t(py_shader, K_locs, &locs) < 0) return -1;
     // The package hands over the address of raylib's location array.
     s.locs = reinterpret_cast<int *>(locs);
-    return s;
+    *out = s;
+    return 0;
 }
 
 // The whole texture as a source rectangle, mirrored top to bottom on `flip`.
@@ -93,35 +98,38 @@ int offset_coord(PyObject *pos, int name, float *out) {
 
 }  // namespace
 
-void set_vector2_krvector2(Vector2 *vec, PyObject *pos) {
+int set_vector2_krvector2(Vector2 *vec, PyObject *pos) {
     float x, y;
     if (offset_coord(pos, K_x, &x) < 0 || offset_coord(pos, K_y, &y) < 0) {
         add_traceback(dotted<"set_vector2_krvector2">);
-        return;
+        return -1;
     }
     *vec = Vector2{x, y};
+    return 0;
 }
 
-void set_color_krrect(Color *col, PyObject *rect) {
+int set_color_krrect(Color *col, PyObject *rect) {
     if (rect == Py_None) {
         PyErr_SetString(PyExc_TypeError, "a KrRect colour is required, not None");
-        return;
+        return -1;
     }
     auto *r = reinterpret_cast<KrRectObject *>(rect);
     *col = Color{color_channel(r->x), color_channel(r->y), color_channel(r->w), color_channel(r->h)};
+    return 0;
 }
 
-void set_fval_from_krvector2(float *f_val, PyObject *value) {
+int set_fval_from_krvector2(float *f_val, PyObject *value) {
     static const int names[2] = {K_x, K_y};
     for (int i = 0; i < 2; ++i) {
         Ref v = Ref::steal(PyObject_GetAttr(value, K(names[i])));
         double d = v ? to_double(v.get()) : -1.0;
         if (d == -1.0 && PyErr_Occurred()) {
             add_traceback(dotted<"set_fval_from_krvector2">);
-            return;
+            return -1;
         }
         f_val[i] = narrow(d);
     }
+    return 0;
 }
 
 }  // namespace kora::raylib

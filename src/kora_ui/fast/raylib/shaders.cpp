@@ -1,6 +1,7 @@
 // kora_raylib: shader locations and values, and the conversion of the
 // `_v` setters' sequences into arrays.
 
+#include "kora_ui/fast/raylib/raylib_declarations.h"
 #include "kora_ui/fast/raylib/raylib_shaders.h"
 
 #include "kora_ui/fast/common/constants.h"
@@ -20,9 +21,17 @@ using namespace kora::generated;
 
 namespace {
 
+// How a setter obtains its shader record: copied from a KrShader's fields
+// (never fails), or read from a raw shader object's attributes.
+int record_of(KrShaderObject *shader, Shader *out) {
+    *out = shader_record(shader);
+    return 0;
+}
+int record_of(PyObject *shader, Shader *out) { return shader_fields(shader, out); }
+
 // Packs up to four tuple items for SetShaderValue: floats for the float
-// uniform types 0 to 3, ints (low 32 bits of a 64-bit conversion) for every
-// other type. Components past the tuple's end are zero.
+// uniform types, ints (low 32 bits of a 64-bit conversion) for every other
+// type. Components past the tuple's end are zero.
 int pack_shader_value(PyObject *value, int uniform_type, float *f_val, int *i_val) {
     if (value == Py_None) {
         raise_not_subscriptable();
@@ -30,7 +39,7 @@ int pack_shader_value(PyObject *value, int uniform_type, float *f_val, int *i_va
     }
     Py_ssize_t count = PyTuple_GET_SIZE(value);
     if (count > 4) count = 4;
-    bool floats = uniform_type >= 0 && uniform_type <= 3;
+    bool floats = uniform_floats(uniform_type) > 0;
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject *item = PyTuple_GET_ITEM(value, i);
         if (floats) {
@@ -46,108 +55,125 @@ int pack_shader_value(PyObject *value, int uniform_type, float *f_val, int *i_va
     return 0;
 }
 
-void shader_value(const char *fullname, Shader s, int loc_index, PyObject *value, int uniform_type) {
+// The bodies below are shared by the KrShader setters and the raw-shader
+// ones. A raw shader whose record cannot be read fails without an entry of
+// the body's own: the function's entry names the call.
+
+template <const auto &Decl, class Source>
+void shader_value(Source shader, int loc_index, PyObject *value, int uniform_type) {
+    Shader s;
+    if (record_of(shader, &s) < 0) return;
     float f_val[4] = {0, 0, 0, 0};
     int i_val[4] = {0, 0, 0, 0};
     if (pack_shader_value(value, uniform_type, f_val, i_val) < 0 || !ready(e_SetShaderValue)) {
-        add_traceback(fullname);
+        add_traceback(Decl.fullname);
         return;
     }
-    bool floats = uniform_type >= 0 && uniform_type <= 3;
+    bool floats = uniform_floats(uniform_type) > 0;
     e_SetShaderValue.call(s, loc_index, floats ? static_cast<const void *>(f_val) : static_cast<const void *>(i_val),
                           uniform_type);
 }
 
 // Looks a uniform up by its UTF-8 name; -1 with an exception on failure.
-int shader_location(const char *fullname, Shader s, PyObject *name) {
-    if (name == Py_None) {
+template <const auto &Decl, class Source>
+int shader_location(Source shader, PyObject *name) {
+    Shader s;
+    if (record_of(shader, &s) < 0) return -1;
+    Ref encoded;
+    if (name == Py_None)
         PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "encode");
-        add_traceback(fullname);
-        return -1;
-    }
-    Ref encoded = Ref::steal(PyUnicode_AsUTF8String(name));
+    else
+        encoded = Ref::steal(PyUnicode_AsUTF8String(name));
     if (!encoded || !ready(e_GetShaderLocation)) {
-        add_traceback(fullname);
+        add_traceback(Decl.fullname);
         return -1;
     }
     return e_GetShaderLocation.call(s, PyBytes_AS_STRING(encoded.get()));
 }
 
-template <class Fill>
-void shader_floats(const char *fullname, Shader s, int loc_index, int uniform_type, Fill fill) {
+// A vector uniform of `Type` from `fill`, which converts the value into the
+// floats (status 0 or -1).
+template <const auto &Decl, int Type, class Source, class Fill>
+void shader_floats(Source shader, int loc_index, Fill fill) {
+    Shader s;
+    if (record_of(shader, &s) < 0) return;
     float f_val[4] = {0, 0, 0, 0};
-    fill(f_val);
-    if (PyErr_Occurred() || !ready(e_SetShaderValue)) {
-        add_traceback(fullname);
+    if (fill(f_val, uniform_floats(Type)) < 0 || !ready(e_SetShaderValue)) {
+        add_traceback(Decl.fullname);
         return;
     }
-    e_SetShaderValue.call(s, loc_index, f_val, uniform_type);
+    e_SetShaderValue.call(s, loc_index, f_val, Type);
 }
 
-void shader_scalar(const char *fullname, Shader s, int loc_index, const void *value, int uniform_type) {
+template <const auto &Decl, int Type, class Source>
+void shader_vec_tuple(Source shader, int loc_index, PyObject *value) {
+    shader_floats<Decl, Type>(shader, loc_index, [&](float *f, int n) { return floats_from_tuple(value, f, n); });
+}
+
+template <const auto &Decl, class Source>
+void shader_vec2_krvec(Source shader, int loc_index, KrVector2Object *value) {
+    shader_floats<Decl, UNIFORM_VEC2>(shader, loc_index, [&](float *f, int) {
+        return set_fval_from_krvector2(f, reinterpret_cast<PyObject *>(value));
+    });
+}
+
+template <const auto &Decl, int Type, class Source, class T>
+void shader_scalar(Source shader, int loc_index, T value) {
+    Shader s;
+    if (record_of(shader, &s) < 0) return;
     if (!ready(e_SetShaderValue)) {
-        add_traceback(fullname);
+        add_traceback(Decl.fullname);
         return;
     }
-    e_SetShaderValue.call(s, loc_index, value, uniform_type);
+    e_SetShaderValue.call(s, loc_index, &value, Type);
 }
 
-template <class T>
-void shader_array(const char *fullname, Shader s, int loc_index, const std::vector<T> &values, int uniform_type) {
+template <const auto &Decl, int Type, class T>
+void shader_array(Shader s, int loc_index, const std::vector<T> &values) {
     if (values.empty()) return;
-    if (values.size() > static_cast<std::size_t>(INT_MAX)) {
+    if (values.size() > static_cast<std::size_t>(INT_MAX))
         PyErr_Format(PyExc_OverflowError, "value too large to convert to %.200s", "int");
-        {
-            add_traceback(fullname);
-            return;
-        }
-    }
-    if (!ready(e_SetShaderValueV)) {
-        add_traceback(fullname);
-        return;
-    }
-    e_SetShaderValueV.call(s, loc_index, values.data(), uniform_type, static_cast<int>(values.size()));
+    else if (ready(e_SetShaderValueV))
+        return e_SetShaderValueV.call(s, loc_index, values.data(), Type, static_cast<int>(values.size()));
+    add_traceback(Decl.fullname);
 }
 
 }  // namespace
 
 int get_krshader_location(KrShaderObject *shader, PyObject *name, int) {
-    return shader_location(dotted<"get_krshader_location">, shader_record(shader), name);
+    return shader_location<d_get_krshader_location>(shader, name);
 }
 
 void set_krshader_value(KrShaderObject *shader, int loc_index, PyObject *value, int uniform_type, int) {
-    shader_value(dotted<"set_krshader_value">, shader_record(shader), loc_index, value, uniform_type);
+    shader_value<d_set_krshader_value>(shader, loc_index, value, uniform_type);
 }
 
 void set_krshader_value_vec2_krvec(KrShaderObject *shader, int loc_index, KrVector2Object *value, int) {
-    shader_floats(dotted<"set_krshader_value_vec2_krvec">, shader_record(shader), loc_index, UNIFORM_VEC2,
-                  [&](float *f) { set_fval_from_krvector2(f, reinterpret_cast<PyObject *>(value)); });
+    shader_vec2_krvec<d_set_krshader_value_vec2_krvec>(shader, loc_index, value);
 }
 
 void set_krshader_value_vec2_tuple(KrShaderObject *shader, int loc_index, PyObject *value, int) {
-    shader_floats(dotted<"set_krshader_value_vec2_tuple">, shader_record(shader), loc_index, UNIFORM_VEC2,
-                  [&](float *f) { floats_from_tuple(value, f, 2); });
+    shader_vec_tuple<d_set_krshader_value_vec2_tuple, UNIFORM_VEC2>(shader, loc_index, value);
 }
 
 void set_krshader_value_vec4_tuple(KrShaderObject *shader, int loc_index, PyObject *value, int) {
-    shader_floats(dotted<"set_krshader_value_vec4_tuple">, shader_record(shader), loc_index, UNIFORM_VEC4,
-                  [&](float *f) { floats_from_tuple(value, f, 4); });
+    shader_vec_tuple<d_set_krshader_value_vec4_tuple, UNIFORM_VEC4>(shader, loc_index, value);
 }
 
 void set_krshader_value_vec4_v(KrShaderObject *shader, int loc_index, std::vector<Vector4> values, int) {
-    shader_array(dotted<"set_krshader_value_vec4_v">, shader_record(shader), loc_index, values, UNIFORM_VEC4);
+    shader_array<d_set_krshader_value_vec4_v, UNIFORM_VEC4>(shader_record(shader), loc_index, values);
 }
 
 void set_krshader_value_float_v(KrShaderObject *shader, int loc_index, std::vector<float> values, int) {
-    shader_array(dotted<"set_krshader_value_float_v">, shader_record(shader), loc_index, values, UNIFORM_FLOAT);
+    shader_array<d_set_krshader_value_float_v, UNIFORM_FLOAT>(shader_record(shader), loc_index, values);
 }
 
 void set_krshader_value_float(KrShaderObject *shader, int loc_index, float value, int) {
-    shader_scalar(dotted<"set_krshader_value_float">, shader_record(shader), loc_index, &value, UNIFORM_FLOAT);
+    shader_scalar<d_set_krshader_value_float, UNIFORM_FLOAT>(shader, loc_index, value);
 }
 
 void set_krshader_value_int(KrShaderObject *shader, int loc_index, int value, int) {
-    shader_scalar(dotted<"set_krshader_value_int">, shader_record(shader), loc_index, &value, UNIFORM_INT);
+    shader_scalar<d_set_krshader_value_int, UNIFORM_INT>(shader, loc_index, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -205,35 +231,36 @@ PyObject *vector4_component(PyObject *item, int key) {
 }
 
 int vector4_from_py(PyObject *item, Vector4 *out) {
-    if (!PyMapping_Check(item)) {
-        raise_expected("a mapping", item);
-        add_traceback(dotted<"vector4_from_py">);
-        return -1;
-    }
     static const int keys[4] = {K_x, K_y, K_z, K_w};
     Ref parts[4];
-    for (int i = 0; i < 4; ++i) {
-        parts[i] = Ref::steal(vector4_component(item, keys[i]));
-        if (!parts[i]) {
-            add_traceback(dotted<"vector4_from_py">);
-            return -1;
-        }
-    }
     float f[4];
+    if (!PyMapping_Check(item)) {
+        raise_expected("a mapping", item);
+        goto error;
+    }
+    for (int i = 0; i < 4; ++i)
+        if (!(parts[i] = Ref::steal(vector4_component(item, keys[i])))) goto error;
     for (int i = 0; i < 4; ++i) {
         double d = to_double(parts[i].get());
-        if (d == -1.0 && PyErr_Occurred()) {
-            add_traceback(dotted<"vector4_from_py">);
-            return -1;
-        }
+        if (d == -1.0 && PyErr_Occurred()) goto error;
         f[i] = narrow(d);
     }
     *out = Vector4{f[0], f[1], f[2], f[3]};
     return 0;
+error:
+    add_traceback(dotted<"vector4_from_py">);
+    return -1;
 }
 
-template <class T, class Convert>
-bool array_from_py(const char *fullname, PyObject *values, std::vector<T> &vec, Convert convert) {
+int float_from_py(PyObject *item, float *out) {
+    double d = to_double(item);
+    if (d == -1.0 && PyErr_Occurred()) return -1;
+    *out = narrow(d);
+    return 0;
+}
+
+template <Literal Name, class T, class Convert>
+int array_from_py(PyObject *values, std::vector<T> &vec, Convert convert) {
     int rc = reserve_from_hint(values, vec);
     if (rc == 0) {
         rc = for_each_item(values, [&](PyObject *item) {
@@ -242,78 +269,50 @@ bool array_from_py(const char *fullname, PyObject *values, std::vector<T> &vec, 
             return run_native([&] { vec.push_back(value); }) ? 0 : -1;
         });
     }
-    if (rc < 0) add_traceback(fullname);
-    return rc == 0;
+    if (rc < 0) add_traceback(dotted<Name>);
+    return rc;
 }
 
 }  // namespace
 
-bool vector4_array_from_py(PyObject *values, std::vector<Vector4> &out) {
-    return array_from_py(dotted<"vector4_array_from_py">, values, out, vector4_from_py);
+int vector4_array_from_py(PyObject *values, std::vector<Vector4> &out) {
+    return array_from_py<"vector4_array_from_py">(values, out, vector4_from_py);
 }
 
-bool float_array_from_py(PyObject *values, std::vector<float> &out) {
-    return array_from_py(dotted<"float_array_from_py">, values, out, [](PyObject *item, float *out_value) {
-        double d = to_double(item);
-        if (d == -1.0 && PyErr_Occurred()) return -1;
-        *out_value = narrow(d);
-        return 0;
-    });
+int float_array_from_py(PyObject *values, std::vector<float> &out) {
+    return array_from_py<"float_array_from_py">(values, out, float_from_py);
 }
 
 // ---------------------------------------------------------------------------
-// Raw shader objects: the record is built from the object's attributes.
-
-namespace {
-
-// The raw shader's record, or false with the conversion's exception.
-bool raw_shader(PyObject *shader, Shader *out) {
-    *out = shader_record(shader);
-    return !PyErr_Occurred();
-}
-
-}  // namespace
+// Raw shader objects: the record is read from the object's attributes.
 
 void set_shader_value_raw(PyObject *shader, int loc_index, PyObject *value, int uniform_type) {
-    Shader s;
-    if (raw_shader(shader, &s)) shader_value(dotted<"set_shader_value">, s, loc_index, value, uniform_type);
+    shader_value<d_set_shader_value>(shader, loc_index, value, uniform_type);
 }
 
 int get_shader_location_raw(PyObject *shader, PyObject *name) {
-    Shader s;
-    if (!raw_shader(shader, &s)) return -1;
-    return shader_location(dotted<"get_shader_location">, s, name);
+    return shader_location<d_get_shader_location>(shader, name);
 }
 
 void set_shader_value_vec2_krvec_raw(PyObject *shader, int loc_index, KrVector2Object *value) {
-    Shader s;
-    if (raw_shader(shader, &s))
-        shader_floats(dotted<"set_shader_value_vec2_krvec">, s, loc_index, UNIFORM_VEC2,
-                      [&](float *f) { set_fval_from_krvector2(f, reinterpret_cast<PyObject *>(value)); });
+    shader_vec2_krvec<d_set_shader_value_vec2_krvec>(shader, loc_index, value);
 }
 
 void set_shader_value_vec2_tuple_raw(PyObject *shader, int loc_index, PyObject *value) {
-    Shader s;
-    if (raw_shader(shader, &s))
-        shader_floats(dotted<"set_shader_value_vec2_tuple">, s, loc_index, UNIFORM_VEC2,
-                      [&](float *f) { floats_from_tuple(value, f, 2); });
+    shader_vec_tuple<d_set_shader_value_vec2_tuple, UNIFORM_VEC2>(shader, loc_index, value);
 }
 
 void set_shader_value_vec4_tuple_raw(PyObject *shader, int loc_index, PyObject *value) {
-    Shader s;
-    if (raw_shader(shader, &s))
-        shader_floats(dotted<"set_shader_value_vec4_tuple">, s, loc_index, UNIFORM_VEC4,
-                      [&](float *f) { floats_from_tuple(value, f, 4); });
+    shader_vec_tuple<d_set_shader_value_vec4_tuple, UNIFORM_VEC4>(shader, loc_index, value);
 }
 
 void set_shader_value_float_raw(PyObject *shader, int loc_index, float value) {
-    Shader s;
-    if (raw_shader(shader, &s)) shader_scalar(dotted<"set_shader_value_float">, s, loc_index, &value, UNIFORM_FLOAT);
+    shader_scalar<d_set_shader_value_float, UNIFORM_FLOAT>(shader, loc_index, value);
 }
 
 PyObject *begin_shader_mode_raw(PyObject *shader) {
     Shader s;
-    if (!raw_shader(shader, &s) || !ready(e_BeginShaderMode)) return nullptr;
+    if (shader_fields(shader, &s) < 0 || !ready(e_BeginShaderMode)) return nullptr;
     e_BeginShaderMode.call(s);
     Py_RETURN_NONE;
 }
