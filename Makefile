@@ -13,7 +13,7 @@ DEBUG ?= 0
 BUILD_TYPE := $(if $(filter 1,$(DEBUG)),Debug,Release)
 export PYTHON PYTHON_DBG
 
-.PHONY: all provision build build-all build-debug build-asan build-clang build-coverage test test-release test-debug test-asan coverage demo bench dist clean
+.PHONY: all provision build build-all build-debug build-asan build-clang build-coverage test test-release test-debug test-asan coverage fuzz demo bench dist clean
 
 all: build
 
@@ -66,9 +66,11 @@ build-clang: provision
 build-coverage: provision
 	$(call cmake_build,coverage,$(PYTHON),build/coverage/python,-DKORA_COVERAGE=ON)
 
-# Line coverage of the modules' sources under the suite (release interpreter):
-# build/coverage/report/index.html and coverage.txt; fails below 97%.
+# Line and branch coverage of the modules' sources under the suite (release
+# flags and interpreter, every allocation-failure index of the loads):
+# build/coverage/report/index.html and coverage.txt; fails below the minimums.
 coverage: build-coverage
+	$(call provision,$(TEST_PURPOSES) coverage)
 	find build/coverage/cmake -name '*.gcda' -delete
 	./tools/run_tests.sh coverage
 	$(PYTHON) tools/coverage_report.py build/coverage
@@ -83,6 +85,14 @@ test: build-all build-asan build-clang
 	    echo "no debug interpreter at $(PYTHON_DBG): skipping the debug run"; \
 	    ./tools/run_tests.sh release && ./tools/run_tests.sh asan; \
 	fi
+
+# The fuzz test, longer and with a fresh seed (not part of `make test`) on the
+# sanitizer build; `make fuzz KORA_FUZZ_SEED=n` replays a run.
+fuzz: build-asan
+	$(call provision,$(TEST_PURPOSES))
+	@seed=$${KORA_FUZZ_SEED:-$$(od -An -N4 -tu4 /dev/urandom | tr -d ' ')}; \
+	echo "fuzz seed $$seed (replay: make fuzz KORA_FUZZ_SEED=$$seed)"; \
+	KORA_FUZZ_EXAMPLES=$${KORA_FUZZ_EXAMPLES:-3000} ./tools/run_tests.sh asan -k test_fuzz --hypothesis-seed=$$seed
 
 test-release: build-all
 	$(call provision,$(TEST_PURPOSES))

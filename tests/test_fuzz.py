@@ -24,8 +24,11 @@ from conftest import slots
 from recorder import Recorder
 
 Cache = kc.Cache
+# Derandomized in `make test`; `make fuzz` sets KORA_FUZZ_EXAMPLES and a fresh
+# --hypothesis-seed, which it prints so that a failure can be replayed.
 EXAMPLES = {"release": 500, "debug": 150, "asan": 250}.get(os.environ.get("KORA_BUILD_VARIANT"), 500)
-FUZZ = settings(max_examples=EXAMPLES, deadline=None, database=None, suppress_health_check=list(HealthCheck))
+FUZZ = settings(max_examples=int(os.environ.get("KORA_FUZZ_EXAMPLES", EXAMPLES)), deadline=None, database=None,
+                derandomize="KORA_FUZZ_EXAMPLES" not in os.environ, suppress_health_check=list(HealthCheck))
 ADDRESSES = Recorder().addresses()
 COLOUR = kr._base_color_krvec_ez
 

@@ -7,7 +7,8 @@
 #            reported (LeakSanitizer; tests/lsan.supp lists the interpreter's own)
 #   coverage build/coverage/python (gcov counters) with the release interpreter
 #   all      release, debug and asan in turn
-# Extra arguments are passed to pytest.
+# Extra arguments are passed to pytest. Every test runs under a timeout
+# (pytest-timeout), so a hang fails and names the test.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
@@ -23,7 +24,7 @@ run() {
     [ "$name" = debug ] && pyflags=(-X dev -W error)
     echo "=== tests: $name ==="
     env PYTHONPATH="$ROOT/$tree/python" KORA_NATIVE_DIR="$ROOT/$tree/native" KORA_BUILD_VARIANT="$name" \
-        "$@" "$py" "${pyflags[@]}" -m pytest -q -p no:cacheprovider "$ROOT/tests" "${EXTRA[@]}"
+        "$@" "$py" "${pyflags[@]}" -m pytest -q -p no:cacheprovider -p timeout --timeout=300 "$ROOT/tests" "${EXTRA[@]}"
 }
 
 EXTRA=("$@")
@@ -36,7 +37,7 @@ case "$variant" in
     release) run release "$PYTHON" build ;;
     debug) run debug "$PYTHON_DBG" build/debug ;;
     asan) run asan "$PYTHON" build/asan "${asan_env[@]}" ;;
-    coverage) run coverage "$PYTHON" build/coverage ;;
+    coverage) run coverage "$PYTHON" build/coverage KORA_NOMEMORY_STRIDE=1 ;;
     all)
         run release "$PYTHON" build
         run debug "$PYTHON_DBG" build/debug

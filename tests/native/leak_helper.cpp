@@ -5,10 +5,13 @@
 //                       that nothing ever releases
 //   leak_heap(size)     allocates size bytes on the C++ heap and drops the
 //                       only pointer to them
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+//
+// The module is loaded by the frame's create step; with KORA_LEAK_AT_EXEC set,
+// its exec step leaks 77 bytes of heap.
+#include "kora_ui/fast/common/module.h"
 
 #include <cstddef>
+#include <cstdlib>
 
 namespace {
 
@@ -23,13 +26,17 @@ PyObject *leak_ref(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     Py_RETURN_NONE;
 }
 
+void drop_heap(std::size_t size) {
+    // Written through a volatile pointer so that the allocation is not elided.
+    char *volatile block = new char[size];
+    block[0] = 1;
+    block = nullptr;  // the fault under test
+}
+
 PyObject *leak_heap(PyObject *, PyObject *arg) {
     Py_ssize_t size = PyLong_AsSsize_t(arg);
     if (size == -1 && PyErr_Occurred()) return nullptr;
-    // Written through a volatile pointer so that the allocation is not elided.
-    char *volatile block = new char[static_cast<std::size_t>(size > 0 ? size : 1)];
-    block[0] = 1;
-    block = nullptr;  // the fault under test
+    drop_heap(static_cast<std::size_t>(size > 0 ? size : 1));
     Py_RETURN_NONE;
 }
 
@@ -39,9 +46,13 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef module = {
-    PyModuleDef_HEAD_INIT, "kora_leak_helper", nullptr, 0, methods, nullptr, nullptr, nullptr, nullptr};
+int exec(PyObject *module) {
+    if (std::getenv("KORA_LEAK_AT_EXEC")) drop_heap(77);
+    return PyModule_AddFunctions(module, methods);
+}
+
+constexpr kora::ModuleIdentity kIdentity{"kora_leak_helper"};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_kora_leak_helper(void) { return PyModuleDef_Init(&module); }
+PyMODINIT_FUNC PyInit_kora_leak_helper(void) { return kora::define_module(&kIdentity, exec); }

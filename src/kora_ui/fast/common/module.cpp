@@ -33,7 +33,12 @@ PyObject *module_create(PyObject *spec, PyModuleDef *) {
                         "process.");
         return nullptr;
     }
-    if (g_mod.module) return Py_NewRef(g_mod.module);
+    if (g_mod.module) {
+        // The interpreter gives the module it is handed a fresh state block
+        // (of one byte: the modules keep no state) and forgets the old one.
+        PyMem_Free(PyModule_GetState(g_mod.module));
+        return Py_NewRef(g_mod.module);
+    }
     Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
     if (!name) return nullptr;
     Ref module = Ref::steal(PyModule_NewObject(name.get()));
