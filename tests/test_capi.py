@@ -196,14 +196,6 @@ def test_import_fails_on_a_capsule_with_another_signature():
 # Cache's C-level method table
 
 A, B = CacheType.SHADER, CacheType.FONT  # slots 2 and 3
-ENTRIES = {
-    "c_get": (),
-    "c_set": ("v",),
-    "c_get_or_set_val": ("v",),
-    "c_get_or_exec": (lambda: "v",),
-}
-
-
 def test_instances_point_at_the_published_table():
     get = ctypes.pythonapi.PyCapsule_GetPointer
     get.restype, get.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
@@ -227,16 +219,6 @@ def test_entries_do_what_the_methods_do():
         cache_call("c_get_or_exec", c, 5, lambda: 1 / 0)
     assert cache_call("c_clear_selected", c, [B], [A, B]) is None and slots(c)[2:4] == [None, "b"]
     assert cache_call("c_clear", c) is None and slots(c) == [None] * 32
-
-
-@pytest.mark.parametrize("entry, args", [
-    *((name, (2, *args)) for name, args in ENTRIES.items()), ("c_clear", ()), ("c_clear_selected", ([], [A])),
-])
-def test_detached_cache_entries_raise(entry, args):
-    c = Cache.__new__(Cache)
-    with pytest.raises(TypeError, match=NONE_SUB):
-        cache_call(entry, c, *args)
-    assert cache_call("c_clear_selected", c, [A], [A]) is None
 
 
 NOT_ITERABLE = "^'NoneType' object is not iterable$"

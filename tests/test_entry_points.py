@@ -73,7 +73,7 @@ def test_all_entries_null_after_import():
     code = ("import json, sys; sys.path.insert(0, sys.argv[1]); import test_entry_points as t; "
             "print(json.dumps(t.entry_state()))")
     out = subprocess.run([sys.executable, "-c", code, str(pathlib.Path(__file__).parent)],
-                         capture_output=True, text=True, env=os.environ, check=True).stdout
+                         capture_output=True, text=True, env=os.environ, check=True, timeout=120).stdout
     assert json.loads(out) == []
 
 

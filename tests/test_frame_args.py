@@ -2,8 +2,9 @@
 C value conversions, type tests, the function objects themselves and the
 traceback entries that failures carry."""
 
-import builtins
+import gc
 import inspect
+import sys
 import re
 import pickle
 import traceback
@@ -16,7 +17,8 @@ from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
-from calls import CALLS
+from calls import CALLS, Cache
+from conftest import fails
 from recorder import f32
 
 MODULE = "kora_ui.fast.raylib.kora_raylib"
@@ -198,6 +200,35 @@ def test_count_and_keyword_checks(rec, name, args, kwargs, message):
     assert str(excinfo.value) == f"{name}() {message}"
     assert entries(excinfo) == [name]
     assert rec.calls() == []
+
+
+class RaisingName(str):
+    """A keyword name that cannot be compared."""
+
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        raise ZeroDivisionError("no comparison")
+
+
+@pytest.mark.parametrize("args", [(TEX, SRC, POS), (TEX, SRC, POS, COL)], ids=["unfilled", "filled by position"])
+def test_a_failing_keyword_comparison_propagates(rec, args):
+    keywords = {RaisingName("color"): COL}
+    fails(rec, ZeroDivisionError, "no comparison", lambda: kr.draw_texture_rec(*args, **keywords))
+
+
+def test_tuple_call_path_holds_its_own_references():
+    """Cache(...) reaches the parser through a tuple and a dict: the keyword
+    names and values it lays out must be references of its own."""
+    value, name = object(), "".join(["fre", "sh"])
+    counts = sys.getrefcount(value), sys.getrefcount(name)
+    for _ in range(3):
+        with pytest.raises(TypeError, match=r"^__init__\(\) got an unexpected keyword argument 'fresh'$"):
+            Cache(**{name: value})
+        with pytest.raises(TypeError, match=r"^__init__\(\) takes exactly 0 positional arguments \(1 given\)$"):
+            Cache(value, **{name: value})
+    gc.collect()
+    assert (sys.getrefcount(value), sys.getrefcount(name)) == counts and name == "fresh"
 
 
 @pytest.mark.parametrize("name", NOARGS)
