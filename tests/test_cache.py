@@ -190,6 +190,7 @@ def descriptor(name, got):
 ERRORS = {
     "index too large": (lambda c: c.get(Key(value=2**31 - 1)), IndexError, "cache slot index 2147483647 out of range"),
     "index negative": (lambda c: c.set(Key(value=-2**31), 1), IndexError, "cache slot index -2147483648 out of range"),
+    "index 40": (lambda c: c.get(Key(value=40)), IndexError, "cache slot index 40 out of range"),
     "subscript past 31": (lambda c: c[Impostor()], IndexError, "cache slot index 32 out of range"),
     "key not int": (lambda c: c.get_or_set_val(Key(value="3"), 1), TypeError, "an integer is required"),
     "key too large": (lambda c: c.get_or_exec(Key(value=2**31), int), OverflowError,
@@ -473,8 +474,7 @@ def caches_alive():
 NOT_SUBTYPE = f"{MODULE}.Cache.__new__({{0}}): {{0}} is not a subtype of {MODULE}.Cache"
 
 
-@pytest.mark.parametrize("path", ["call", "pickle"])
-@pytest.mark.parametrize("args, error, message", [  # arguments of __pyx_unpickle_Cache
+UNPICKLING = [  # arguments of __pyx_unpickle_Cache, error, message
     ((Cache, 0, None), pickle.PickleError,
      "Incompatible checksums (0x0 vs (0xbd51cb4, 0xe95c4d5, 0xc883660) = (cache_arr))"),
     ((Cache, 2**64, None), OverflowError, "Python int too large to convert to C long"),
@@ -489,7 +489,11 @@ NOT_SUBTYPE = f"{MODULE}.Cache.__new__({{0}}): {{0}} is not a subtype of {MODULE
     (("Cache", CHECKSUMS[0], None), TypeError, f"{MODULE}.Cache.__new__(X): X is not a type object (str)"),
     ((KrShader, 0xE95C4D5, ([],)), TypeError, NOT_SUBTYPE.format("kora_ui.fast.krshader.krshader.KrShader")),
     ((Cache, CHECKSUMS[0], [[]]), TypeError, "Argument '__pyx_state' has incorrect type (expected tuple, got list)"),
-])
+]
+
+
+@pytest.mark.parametrize("path", ["call", "pickle"])
+@pytest.mark.parametrize("args, error, message", UNPICKLING)
 def test_hostile_unpickling_leaves_no_instance_behind(args, error, message, path):
     """Through the function itself, and through pickle, which hands the state to __setstate__."""
     data = pickle.dumps(Reducer(unpickle, args[:2] + (None,), *[args[2]][:args[2] is not None]))

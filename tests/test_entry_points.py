@@ -38,6 +38,9 @@ PROBES = {
 }
 
 
+NOT_SET = "raylib function {} is not set; call init_raylib_pointers first"
+
+
 def entry_state():
     """The names of the entries that are set, found by calling each one's user."""
     state = []
@@ -45,7 +48,7 @@ def entry_state():
         try:
             probe()
         except RuntimeError as exc:
-            assert str(exc) == f"raylib function {name} is not set; call init_raylib_pointers first"
+            assert str(exc) == NOT_SET.format(name)
             continue
         state.append(name)
     return state

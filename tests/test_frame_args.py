@@ -66,28 +66,6 @@ def entries(excinfo):
     return [f.name.removeprefix(MODULE + ".") for f in reversed(frames)]
 
 
-@pytest.mark.parametrize("fn, args, kwargs, expected", [
-    (kr.draw_texture_rec, (TEX,), {"source_rec": SRC}, "takes exactly 4 positional arguments (2 given)"),
-    (kr.draw_texture_rec, (), {"color": COL, "texture": TEX}, "takes exactly 4 positional arguments (1 given)"),
-    (kr.draw_texture_rec, (TEX, SRC, POS), {MyStr("texture"): TEX},
-     "got multiple values for keyword argument 'texture'"),
-    (kr.draw_texture_rec, (TEX, SRC, POS), {"colour": COL}, "got an unexpected keyword argument 'colour'"),
-    # Keywords are looked at in the order passed.
-    (kr.draw_texture_rec, (TEX, SRC, POS), {"colour": COL, "texture": TEX},
-     "got an unexpected keyword argument 'colour'"),
-    (kr.draw_texture_rec, (TEX, SRC, POS), {"position": POS, "colour": COL},
-     "got multiple values for keyword argument 'position'"),
-    *[(getattr(kr, name), args, kwargs, expected) for name in NOARGS for args, kwargs, expected in [
-        ((1, 2), {}, "takes no arguments (2 given)"), ((1,), {"x": 1}, "takes no keyword arguments")]],
-])
-def test_argument_errors(rec, fn, args, kwargs, expected):
-    with pytest.raises(TypeError) as excinfo:
-        fn(*args, **kwargs)
-    assert str(excinfo.value) == f"{fn.__name__}() {expected}"
-    assert entries(excinfo) == [fn.__name__]
-    assert rec.calls() == []
-
-
 # --- every check of the parser, through every entry -------------------------
 # draw_texture_rec and the no-argument functions have entries of their own for
 # positional and in-order keyword calls; the same checks must hold there.
@@ -249,20 +227,10 @@ def test_keyword_arguments_are_matched(rec, args, kwargs):
     assert rec.calls() == [DRAWN]
 
 
-@pytest.mark.parametrize("value, expected", [
-    (3, 3), (2.9, 2), (-2.9, -2), (True, 1), (MyInt(5), 5), (Number(7), 7),  # ranges: test_boundaries
-    ("3", (TypeError, "an integer is required")), (None, (TypeError, "an integer is required")),
-    (Number("4"), (TypeError, "__int__ returned non-int (type str)")), (2**64, (OverflowError, None)),
-])
-def test_int_conversion(rec, value, expected):
-    if isinstance(expected, int):
-        kr.begin_blend_mode(value)
-        assert rec.calls() == [("BeginBlendMode", expected)]
-        return
-    with pytest.raises(expected[0]) as excinfo:
-        kr.begin_blend_mode(value)
-    assert expected[1] is None or str(excinfo.value) == expected[1]
-    assert rec.calls() == []
+@pytest.mark.parametrize("value, expected", [(2.9, 2), (-2.9, -2), (True, 1)])  # ranges: test_boundaries
+def test_int_conversion_truncates(rec, value, expected):
+    kr.begin_blend_mode(value)
+    assert rec.calls() == [("BeginBlendMode", expected)]
 
 
 @pytest.mark.parametrize("rotation, expected", [
@@ -271,15 +239,6 @@ def test_int_conversion(rec, value, expected):
 def test_float_conversion(rec, rotation, expected):
     kr.draw_texture_pro(TEX, SRC, SRC, POS, rotation, COL)
     assert rec.calls()[0][5] == expected
-
-
-def test_none_and_peer_subclasses_pass_type_checks(rec):
-    with pytest.raises(TypeError, match="^'NoneType' object is not subscriptable$"):
-        kr.draw_texture_rec(TEX, None, POS, COL)
-    vec = type("Vec", (KrVector2,), {})(1.0, 2.0)
-    kr.draw_texture_krvec(TEX, vec, type("Colour", (KrRect,), {})(1, 2, 3, 4), False)
-    assert rec.calls() == [("DrawTextureRec", (7, 16, 8, 1, 7), (0.0, 0.0, 16.0, 8.0),
-                            (f32(1.01), f32(2.01)), (1, 2, 3, 4))]
 
 
 def test_every_function_is_present():
