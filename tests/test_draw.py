@@ -97,6 +97,10 @@ def test_tuple_items_become_float32_and_surplus_items_are_ignored(rec):
     ((math.nan, INF, -INF), (0, 0, 0, 255)),
     ((2**31, -(2**31) - 1, 2**40 + 7, 1e20), (0, 255, 7, 0)),
     ((True, Fraction(2587, 10), 2**31 - 1), (1, 2, 255, 255)),
+    # both ends of the int range the channels are narrowed through
+    ((2**31 - 1, 2**31, 2**31 + 255, -2**31), (255, 0, 255, 0)),
+    ((-2**31 - 1, 255.99, -0.99, math.nextafter(-1.0, 0)), (255, 255, 0, 0)),
+    ((2147483647.9, 2147483648.0, -2147483648.9, -2147483649.0), (255, 0, 0, 255)),
 ])
 def test_colour_channels(rec, color, expected):
     kr.clear_background(color)
