@@ -39,7 +39,7 @@ def test_examples_run(rec):
     assert [c[0] for c in rec.calls()] == ["BeginDrawing", "ClearBackground", "EndDrawing", "DrawTextureRec"]
 
 
-def tested_messages():
+def checked_messages():
     """`Error: message` of every failure the suite checks exactly."""
     rows = [row[1:3] for row in [*test_errors.ERRORS.values(), *test_cache.UNPICKLING]]
     rows += [(call[1], call[2]) for call in test_cache.ERRORS.values()]
@@ -65,7 +65,7 @@ def quoted_messages():
 
 
 def test_every_quoted_message_is_raised_exactly_so():
-    assert quoted_messages() - tested_messages() == set()
+    assert quoted_messages() - checked_messages() == set()
 
 
 def test_doc_lists_every_capsule_signature():
