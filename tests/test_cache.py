@@ -116,7 +116,7 @@ def test_cache_type_is_looked_up_at_each_call(monkeypatch):
     assert c[other.FIVE] == "five" and c.FIVE == "five" and c.get(Key(value=5)) == "five"  # methods win
     with pytest.raises(TypeError, match=KEY_TYPE):
         c[A]
-    with pytest.raises(AttributeError):
+    with pytest.raises(AttributeError, match="^SHADER$"):
         c.SHADER
     monkeypatch.delattr(kc, "CacheType")
     for access in (lambda: c[other.FIVE], lambda: c.FIVE, lambda: c.clear_selected()):

@@ -166,7 +166,7 @@ def test_entries_do_what_the_methods_do():
     assert cache_call("c_get_or_set_val", c, 2, "new") is v
     assert cache_call("c_get_or_set_val", c, 3, "b") == "b" == c.get(B)
     assert cache_call("c_get_or_exec", c, 31, lambda: "w") == "w" == cache_call("c_get_or_exec", c, 31, None)
-    with pytest.raises(ZeroDivisionError):
+    with pytest.raises(ZeroDivisionError, match="^division by zero$"):
         cache_call("c_get_or_exec", c, 5, lambda: 1 / 0)
     assert cache_call("c_clear_selected", c, [B], [A, B]) is None and slots(c)[2:4] == [None, "b"]
     assert cache_call("c_clear", c) is None and slots(c) == [None] * 32

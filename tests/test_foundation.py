@@ -72,7 +72,7 @@ def test_c_get_texture_slot_returns_new_reference_or_attribute_error():
     assert all(get_texture(rt) is texture for _ in range(100))
     assert sys.getrefcount(texture) == before
     for holder in (None, object()):
-        with pytest.raises(AttributeError):
+        with pytest.raises(AttributeError, match=f"^'{type(holder).__name__}' object has no attribute 'texture'$"):
             get_texture(KrRenderTexture(holder))
 
 
