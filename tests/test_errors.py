@@ -16,6 +16,7 @@ from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
 from conftest import fails
+from test_entry_points import NOT_SET
 
 TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 S4, P2, C3 = (0, 0, 1, 1), (0, 0), (1, 2, 3)
@@ -31,6 +32,10 @@ NEGATIVE = "can't convert negative value to {}"
 NOT_NONE = "Argument 'shader' must not be None"
 C = consumer.call
 OFFSET = 'can only concatenate str (not "float") to str'  # a position's x plus its offset
+
+
+class Name(str):
+    pass
 
 
 def tex(**fields):
@@ -152,6 +157,8 @@ ERRORS = {
                         "draw_texture_rec() keywords must be strings"),
     "keyword missing": (lambda: kr.draw_texture_rec(TEX, S4, color=C3), TypeError,
                         "draw_texture_rec() takes exactly 4 positional arguments (2 given)"),
+    "keyword subclass filled twice": (lambda: kr.draw_texture_rec(TEX, S4, P2, **{Name("texture"): TEX}), TypeError,
+                                      "draw_texture_rec() got multiple values for keyword argument 'texture'"),
     "keywords in order passed": (lambda: kr.draw_texture_rec(TEX, S4, P2, colour=C3, texture=TEX), TypeError,
                                  "draw_texture_rec() got an unexpected keyword argument 'colour'"),
     "keyword filled twice": (lambda: kr.draw_texture_rec(TEX, S4, P2, position=P2, colour=C3), TypeError,
@@ -246,6 +253,8 @@ ERRORS = {
     "c value item": (lambda: C("set_krshader_value", SH, 0, (1.0, "y"), 1, 0), TypeError, NOT_FLOAT.format("str")),
     "c location None": (lambda: C("get_krshader_location", SH, None, 0), AttributeError,
                         NO_ATTR.format("NoneType", "encode")),
+    "c entry unset": (lambda: (kr.init_raylib_pointers({"BeginShaderMode": 0}), C("begin_krshader_mode", SH)),
+                      RuntimeError, NOT_SET.format("BeginShaderMode")),
     "c location surrogate": (lambda: C("get_krshader_location", SH, "\udc80", 0), UnicodeEncodeError,
                              "'utf-8' codec can't encode character '\\udc80' in position 0: surrogates not allowed"),
 }
@@ -254,4 +263,7 @@ ERRORS = {
 @pytest.mark.parametrize("case", ERRORS)
 def test_failure_raises_exactly_and_calls_nothing(rec, case):
     call, exc, message = ERRORS[case]
-    assert type(fails(rec, exc, message, call).value) is exc
+    try:
+        assert type(fails(rec, exc, message, call).value) is exc
+    finally:
+        kr.init_raylib_pointers(rec.addresses())
