@@ -1,13 +1,6 @@
-"""The modules under unusual interpreter conditions: warnings that become
-errors inside conversions, development mode and -W error in a fresh process,
-a second interpreter, and hostile pickled data."""
-import gc
-import os
-import pickle
-import subprocess
-import sys
+"""Deprecated conversion results: warnings that become errors inside
+conversions. (Development mode with -W error is the debug run of the suite.)"""
 import warnings
-from pathlib import Path
 from types import SimpleNamespace
 
 import pytest
@@ -24,8 +17,6 @@ TEX = SimpleNamespace(id=1, width=4, height=2, mipmaps=1, format=7)
 
 class IntSub(int): pass
 class FloatSub(float): pass
-class ListSub(list): pass
-class SubCache(Cache): pass
 
 
 class Legacy:
@@ -93,40 +84,3 @@ def test_deprecated_conversion_result(rec, site, how):
     assert [is_deprecation(str(w.message), site) for w in shown] == [True]
     assert rec.calls() == ([drawn] if drawn else [])
     assert CACHE.get(FONT) == ("set" if site == "cache key" else None if site.startswith("clear") else "kept")
-
-
-SMOKE = """
-import gc, pickle, sys
-from recorder import Recorder
-from kora_ui.core.enums import CacheType
-from kora_ui.fast.koracache.koracache import Cache
-from kora_ui.fast.krshader.krshader import KrShader
-from kora_ui.fast.krvector2.krvector2 import KrVector2
-from kora_ui.fast.raylib import kora_raylib as kr
-rec = Recorder()
-kr.init_raylib_pointers(rec.addresses())
-tex = type("Texture", (), dict(id=1, width=2, height=3, mipmaps=1, format=7))()
-kr.begin_drawing(); kr.clear_background((1, 2, 3)); kr.draw_texture_krvec_ez(tex, KrVector2(1, 2), True)
-kr.set_krshader_value_vec4_v(KrShader(1, 0), 1, [dict(x=1, y=2, z=3, w=4)]); kr.end_drawing()
-for bad in (lambda: kr.draw_texture_rec(tex, [0], (0, 0), (1, 2, 3)), lambda: kr.begin_blend_mode(2**40),
-            lambda: kr.get_shader_location(tex, "x"), lambda: Cache().get(None)):
-    try:
-        bad()
-    except (TypeError, OverflowError, AttributeError):
-        pass
-    else:
-        raise SystemExit("no error")
-c = Cache(); c.set(CacheType.FONT, "x"); c.get_or_exec(CacheType.SIZE, lambda: 5); c.set(CacheType.RECT, c)
-assert pickle.loads(pickle.dumps(c)).get(CacheType.FONT) == "x"
-c.clear_selected([CacheType.FONT]); del c; gc.collect()
-assert [line.split("|")[0] for line in rec.lines()] == ["BeginDrawing", "ClearBackground", "DrawTextureRec",
-                                                       "SetShaderValueV", "EndDrawing"], rec.lines()
-print("ok")
-"""
-
-
-def test_smoke_in_a_strict_interpreter():
-    flags = ("-X", "dev", "-W", "error", "-X", "tracemalloc")
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(Path(__file__).parent), os.environ.get("PYTHONPATH", "")]))
-    done = subprocess.run([sys.executable, *flags, "-c", SMOKE], capture_output=True, text=True, env=env, timeout=300)
-    assert (done.returncode, done.stdout, done.stderr) == (0, "ok\n", "")

@@ -4,7 +4,6 @@ checks made on the peer types kora_raylib imports and how koracache finds
 CacheType."""
 
 import builtins
-import ctypes
 import importlib
 import json
 import os
@@ -35,46 +34,6 @@ FUNCTIONS = """init_raylib_pointers draw_texture_rec draw_texture_rec_ez draw_te
     set_krshader_value_vec4_tuple set_krshader_value_vec4_v set_krshader_value_float_v set_shader_value_float
     set_krshader_value_float set_krshader_value_int begin_drawing end_drawing""".split()
 
-SHADER = "struct __pyx_obj_7kora_ui_4fast_8krshader_8krshader_KrShader *"
-VECTOR = "struct __pyx_obj_7kora_ui_4fast_9krvector2_9krvector2_KrVector2 *"
-RECT = "struct __pyx_obj_7kora_ui_4fast_6krrect_6krrect_KrRect *"
-RTEX = "struct __pyx_obj_7kora_ui_4fast_11krrendertex_13kr_render_tex_KrRenderTexture *"
-SKIP = "int __pyx_skip_dispatch"
-CAPI = [
-    ("begin_krshader_mode", f"PyObject *({SHADER})"),
-    ("get_krshader_location", f"int ({SHADER}, PyObject *, {SKIP})"),
-    ("c_clear_background", "void (PyObject *)"),
-    ("c_draw_texture_rec", "void (PyObject *, PyObject *, PyObject *, PyObject *)"),
-    ("c_draw_texture_pro", "void (PyObject *, PyObject *, PyObject *, PyObject *, float, PyObject *)"),
-    ("draw_texture_pro", f"void (PyObject *, PyObject *, PyObject *, PyObject *, float, PyObject *, {SKIP})"),
-    ("draw_texture_rec", f"void (PyObject *, PyObject *, PyObject *, PyObject *, {SKIP})"),
-    ("c_draw_texture_vec", "void (PyObject *, PyObject *, PyObject *, int)"),
-    ("draw_texture_vec", f"void (PyObject *, PyObject *, PyObject *, int, {SKIP})"),
-    ("begin_texture_mode", f"void (PyObject *, {SKIP})"),
-    ("clear_background", f"void (PyObject *, {SKIP})"),
-    ("init_raylib_pointers", f"void (PyObject *, {SKIP})"),
-    ("c_draw_texture_krvec", f"void (PyObject *, {VECTOR}, {RECT}, int)"),
-    ("begin_drawing", f"void ({SKIP})"),
-    ("end_blend_mode", f"void ({SKIP})"),
-    ("end_drawing", f"void ({SKIP})"),
-    ("end_shader_mode", f"void ({SKIP})"),
-    ("end_texture_mode", f"void ({SKIP})"),
-    ("begin_blend_mode", f"void (int, {SKIP})"),
-    ("c_draw_krtexture_krvec", f"void ({RTEX}, {VECTOR}, {RECT}, int)"),
-    ("kr_clear_background", f"void ({RECT})"),
-    ("set_krshader_value_vec2_tuple", f"void ({SHADER}, int, PyObject *, {SKIP})"),
-    ("set_krshader_value_vec4_tuple", f"void ({SHADER}, int, PyObject *, {SKIP})"),
-    ("set_krshader_value", f"void ({SHADER}, int, PyObject *, int, {SKIP})"),
-    ("set_krshader_value_float", f"void ({SHADER}, int, float, {SKIP})"),
-    ("set_krshader_value_int", f"void ({SHADER}, int, int, {SKIP})"),
-    ("set_krshader_value_vec4_v",
-     f"void ({SHADER}, int, std::vector<__pyx_t_7kora_ui_4fast_6raylib_11kora_raylib_Vector4> , {SKIP})"),
-    ("set_krshader_value_float_v", f"void ({SHADER}, int, std::vector<float> , {SKIP})"),
-    ("set_krshader_value_vec2_krvec", f"void ({SHADER}, int, {VECTOR}, {SKIP})"),
-    ("c_clear_background_blank", "void (void)"),
-]
-
-
 def test_module_attributes():
     assert kr.__builtins__ is builtins
     assert type(kr.__test__) is dict and kr.__test__ == {}
@@ -85,21 +44,6 @@ def test_module_attributes():
     assert not hasattr(kr, "__path__")
     white = kr._base_color_krvec_ez
     assert type(white) is KrRect and (white.x, white.y, white.w, white.h) == (255.0,) * 4
-
-
-def test_export_table():
-    api = ctypes.pythonapi
-    api.PyCapsule_GetName.restype = ctypes.c_char_p
-    api.PyCapsule_GetName.argtypes = [ctypes.py_object]
-    api.PyCapsule_GetPointer.restype = ctypes.c_void_p
-    api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    table = kr.__pyx_capi__
-    assert type(table) is dict and list(table) == [name for name, _ in CAPI]
-    for name, signature in CAPI:
-        assert type(table[name]).__name__ == "PyCapsule"
-        assert api.PyCapsule_GetName(table[name]) == signature.encode(), name
-    pointers = {api.PyCapsule_GetPointer(table[name], sig.encode()) for name, sig in CAPI}
-    assert len(pointers) == len(CAPI) and None not in pointers
 
 
 @pytest.mark.parametrize("module", [kr, kc], ids=["kora_raylib", "koracache"])
@@ -150,7 +94,7 @@ exec(sys.argv[1])
 
 def run_script(code, *flags):
     done = subprocess.run([sys.executable, *flags, "-c", SCRIPT, textwrap.dedent(code)],
-                          capture_output=True, text=True, env=os.environ)
+                          capture_output=True, text=True, env=os.environ, timeout=120)
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout.splitlines()[-1])
 
@@ -244,13 +188,10 @@ registry = types.ModuleType("_kora_ui_shared_types")
 registry.function_type_v1 = type("Impostor", (), {"__slots__": tuple("s%d" % i for i in range(SLOTS))})
 sys.modules["_kora_ui_shared_types"] = registry
 try:
-    import kora_ui.fast.koracache.koracache as module
-except Exception as exc:  # refused
-    assert str(exc)
-else:
-    assert module.Cache().get(module.CacheType.FONT) is None
+    import kora_ui.fast.koracache.koracache
+except TypeError as exc:
+    print(exc, "kora_ui.fast.koracache.koracache" in sys.modules)
 gc.collect()
-print("ok")
 """
 
 
@@ -260,7 +201,8 @@ def test_impostor_in_the_shared_type_registry_is_refused():
     slots = (type(kr.end_drawing).__basicsize__ - object.__basicsize__) // 8
     done = subprocess.run([sys.executable, "-c", IMPOSTOR.replace("SLOTS", str(slots))],
                           capture_output=True, text=True, timeout=120)
-    assert (done.returncode, done.stdout) == (0, "ok\n"), done.stderr[-2000:]
+    refusal = "shared entry _kora_ui_shared_types.function_type_v1 is not this package's function type False\n"
+    assert (done.returncode, done.stdout) == (0, refusal), done.stderr[-2000:]
 
 
 # --- koracache ------------------------------------------------------------

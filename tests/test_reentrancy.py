@@ -237,7 +237,7 @@ def test_finaliser_run_by_a_slot_release_changes_the_cache(trigger, action):
 
 @pytest.mark.parametrize("resurrect", [False, True])
 def test_collector_finalises_slot_contents_that_use_the_dying_cache(resurrect):
-    saved = []
+    saved, finalised = [], []
 
     class Owner:
         def __init__(self, cache):
@@ -247,12 +247,14 @@ def test_collector_finalises_slot_contents_that_use_the_dying_cache(resurrect):
             self.cache.set(FONT, "late")
             self.cache.clear_selected([FONT])
             gc.collect()  # ignored while collecting; must not disturb it
+            finalised.append(slots(self.cache))
             if resurrect:
                 saved.append(self.cache)
     cache = Cache()
     cache.set(CacheType.TEXTURE, Owner(cache))
     del cache
     gc.collect()
+    assert len(finalised) == 1 and finalised[0][CacheType.TEXTURE.value] is None
     if resurrect:
         assert (saved[0].get(FONT), saved[0].get(CacheType.TEXTURE)) == ("late", None)
         saved.clear()
