@@ -8,6 +8,7 @@
 //
 // The module is loaded by the frame's create step; with KORA_LEAK_AT_EXEC set,
 // its exec step leaks 77 bytes of heap.
+#include "kora_ui/fast/common/constants.h"
 #include "kora_ui/fast/common/module.h"
 
 #include <cstddef>
@@ -46,13 +47,14 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-int exec(PyObject *module) {
+int load() {
     if (std::getenv("KORA_LEAK_AT_EXEC")) drop_heap(77);
-    return PyModule_AddFunctions(module, methods);
+    return PyModule_AddFunctions(kora::g_mod.module, methods);
 }
 
 constexpr kora::ModuleIdentity kIdentity{"kora_leak_helper"};
+constexpr kora::ConstTableDesc kNoConstants{nullptr, 0, 0, nullptr, 0, 0, 0};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_kora_leak_helper(void) { return kora::define_module(&kIdentity, exec); }
+PyMODINIT_FUNC PyInit_kora_leak_helper(void) { return kora::define_module(&kIdentity, kNoConstants, load); }
