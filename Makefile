@@ -13,7 +13,7 @@ DEBUG ?= 0
 BUILD_TYPE := $(if $(filter 1,$(DEBUG)),Debug,Release)
 export PYTHON PYTHON_DBG
 
-.PHONY: all provision build build-debug build-asan build-clang build-coverage test test-release test-debug test-asan coverage demo bench clean
+.PHONY: all provision build build-debug build-asan build-clang build-coverage test test-release test-debug test-asan coverage demo bench mutation clean
 
 all: build
 
@@ -66,6 +66,12 @@ test: build build-asan build-clang
 
 test-release: build
 	./tools/run_tests.sh release
+
+# One-line faults of tools/mutants.txt, each built and run against the suites
+# (not part of `make test`): `make mutation ONLY=<regex>` runs the mutants whose
+# id matches; MUTATION_ARGS go to tools/mutation.py (--list, --modes ...).
+mutation: build build-debug build-asan
+	$(PYTHON) tools/mutation.py --jobs $(JOBS) $(if $(ONLY),--only '$(ONLY)') $(MUTATION_ARGS)
 
 demo: build
 	./tools/demo.sh
