@@ -2,7 +2,7 @@
 
 Each mutant of tools/mutants.txt replaces one piece of one source line. The
 runner applies the mutants one at a time, rebuilds incrementally and runs the
-release suite up to its first failure; the survivors are run again under the
+release suite up to its first failure; a survivor is run again under the
 debug interpreter, then under the sanitizers. A failing test, a crash or a
 timeout kills a mutant; a mutant that does not build is reported apart. The
 source is restored after each mutant (and on any error or Ctrl-C), and the
@@ -15,8 +15,10 @@ build trees are rebuilt from it at the end.
         [--timeout SECONDS] [--no-baseline] [--list] [ID ...]
 
 The suites leave out the packaging tests (-m 'not slow': they build wheels
-with pip) and the format check, which any edit fails. Each mode's suite is
-first run on the unmodified source, so a failure there stops the check.
+with pip), the benchmark smoke test (a minute of timing runs that checks the
+harness) and the format check, which any edit fails. Each mode's suite is
+first run on the unmodified source, so a failure there stops the check. The
+check fails (exit 1) while a mutant survives or does not build.
 
 Format of tools/mutants.txt: `file <path>` names the file of the mutants that
 follow; a mutant is `[<id>] <what the fault is>`, then `- <original>` (text
@@ -27,6 +29,7 @@ code is noticed. `#` starts a comment line.
 """
 
 import argparse
+import contextlib
 import os
 import re
 import signal
@@ -38,8 +41,9 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 TREES = {"release": "build/release/cmake", "debug": "build/debug/cmake", "asan": "build/asan/cmake"}
-PYTEST = ["-x", "-q", "-p", "no:randomly", "-m", "not slow",
-          "--deselect", "tests/test_format.py::test_cpp_sources_are_formatted"]
+PYTEST = ["-x", "-rfE", "-p", "no:randomly", "-m", "not slow",
+          "--deselect", "tests/test_format.py::test_cpp_sources_are_formatted",
+          "--deselect", "tests/test_bench_smoke.py::test_bench_runs_on_a_few_calls"]
 
 
 @dataclass
@@ -102,12 +106,17 @@ def run(cmd, timeout=None):
         out, _ = proc.communicate(timeout=timeout)
         return proc.returncode, out
     except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
+        kill(proc)
         return None, proc.communicate()[0]
     except BaseException:
-        os.killpg(proc.pid, signal.SIGKILL)
+        kill(proc)
         proc.wait()
         raise
+
+
+def kill(proc):
+    with contextlib.suppress(ProcessLookupError):
+        os.killpg(proc.pid, signal.SIGKILL)
 
 
 def build(mode, jobs):
@@ -127,7 +136,9 @@ def suite(mode, timeout):
     failed = re.findall(r"^(?:FAILED|ERROR) (\S+)", out, re.M)
     if failed:
         return failed[0]
-    return f"crash (exit {rc}): " + " / ".join(out.strip().splitlines()[-2:])[-200:]
+    # A crash: the interpreter's fault handler names the test it was in.
+    where = re.search(r'File "[^"]*/(tests/test_\w+\.py)", line \d+ in (\w+)', out)
+    return f"crash (exit {rc})" + (f" in {where[1]}::{where[2]}" if where else "")
 
 
 class Source:
@@ -171,59 +182,62 @@ def main():
     modes = args.modes.split(",")
     if unknown := set(modes) - set(TREES):
         sys.exit(f"unknown modes: {' '.join(sorted(unknown))}")
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
+    signal.signal(signal.SIGTERM, signal.default_int_handler)  # restores the source like Ctrl-C
     source = Source(mutants)
     for m in chosen:
         if m.equivalent:
-            m.result = "equivalent"
-    alive = [m for m in chosen if not m.equivalent]
-    score = {}
+            m.result = f"equivalent: {m.equivalent}"
+    score = {mode: [0, 0] for mode in modes}  # killed, built
+    checked = set()  # modes whose suite passed on the unmodified source
     try:
-        for mode in modes:
-            if not alive:
-                break
-            source.restore()
-            ok, out = build(mode, args.jobs)
-            if not ok:
-                sys.exit(f"the unmodified source does not build ({mode}):\n{out[-3000:]}")
-            if not args.no_baseline and (why := suite(mode, args.timeout)):
-                sys.exit(f"the {mode} suite fails on the unmodified source: {why}")
-            print(f"=== {mode}: {len(alive)} mutants ===", flush=True)
-            built, survivors = 0, []
-            for m in alive:
-                start = time.monotonic()
+        for m in chosen:
+            if m.equivalent:
+                continue
+            start = time.monotonic()
+            for mode in modes:
+                if mode not in checked:
+                    source.restore()
+                    ok, out = build(mode, args.jobs)
+                    if not ok:
+                        sys.exit(f"the unmodified source does not build ({mode}):\n{out[-3000:]}")
+                    if not args.no_baseline and (why := suite(mode, args.timeout)):
+                        sys.exit(f"the {mode} suite fails on the unmodified source: {why}")
+                    checked.add(mode)
                 source.apply(m)
                 ok, out = build(mode, args.jobs)
-                if ok:
-                    built += 1
-                    why = suite(mode, args.timeout)
-                    m.result = f"killed ({mode}: {why})" if why else f"survived {mode}"
-                    if not why:
-                        survivors.append(m)
-                else:
+                if not ok:
                     errors = [line for line in out.splitlines() if "error" in line]
                     m.result = f"did not compile ({mode}): " + (errors[0][:160] if errors else "")
-                source.restore()
-                print(f"[{m.id}] {m.result}  [{time.monotonic() - start:.0f}s]", flush=True)
-            score[mode] = (built - len(survivors), built)
-            alive = survivors
+                    break
+                score[mode][1] += 1
+                why = suite(mode, args.timeout)
+                if why:
+                    m.result = f"killed ({mode}: {why})"
+                    score[mode][0] += 1
+                    break
+                m.result = f"survived {', '.join(modes[:modes.index(mode) + 1])}"
+            source.restore()
+            print(f"[{m.id}] {m.result}  [{time.monotonic() - start:.0f}s]", flush=True)
+    except KeyboardInterrupt:
+        print("interrupted", flush=True)
     finally:
         source.restore()
         print("restored the source; rebuilding the build trees", flush=True)
         for mode in modes:
             if not build(mode, args.jobs)[0]:
                 print(f"warning: the {mode} tree did not rebuild", file=sys.stderr)
-    print("\n=== results ===")
-    for m in chosen:
-        print(f"{m.id:36} {m.result}")
-    for mode, (killed, total) in score.items():
-        print(f"{mode}: killed {killed} of {total}")
+    lines = [f"{m.id:36} {m.result}" for m in chosen]
+    lines += [f"{mode}: killed {killed} of {built}" for mode, (killed, built) in score.items() if built]
     counted = [m for m in chosen if not m.equivalent]
     killed = sum(m.result.startswith("killed") for m in counted)
     if counted:
-        print(f"score: {killed} of {len(counted)} killed ({100 * killed / len(counted):.0f}%), "
-              f"{len(chosen) - len(counted)} equivalent")
+        lines.append(f"score: {killed} of {len(counted)} killed ({100 * killed / len(counted):.0f}%), "
+                     f"{len(chosen) - len(counted)} equivalent")
+    report = "\n".join(lines) + "\n"
+    (ROOT / "build" / "mutation.txt").write_text(report)
+    print("\n=== results (also in build/mutation.txt) ===\n" + report, end="")
     return 0 if killed == len(counted) else 1
+
 
 if __name__ == "__main__":
     sys.exit(main())
