@@ -17,7 +17,9 @@ build trees are rebuilt from it at the end.
 The suites leave out the packaging tests (-m 'not slow': they build wheels
 with pip), the benchmark smoke test (a minute of timing runs that checks the
 harness) and the format check, which any edit fails. Each mode's suite is
-first run on the unmodified source, so a failure there stops the check. The
+first run on the unmodified source, so a failure there stops the check; a
+failing test is run again alone, and the suite once more if it then passes
+(a flaky test kills nothing). The
 check fails (exit 1) while a mutant survives or does not build.
 
 Format of tools/mutants.txt: `file <path>` names the file of the mutants that
@@ -124,8 +126,10 @@ def build(mode, jobs):
     return rc == 0, out
 
 
-def suite(mode, timeout):
-    """None when the suite passes, else why it failed."""
+def suite(mode, timeout, retry=True):
+    """None when the suite passes, else why it failed. A failing test is run
+    again alone: a failure that does not come back is taken for a flaky test
+    and the suite is run once more."""
     rc, out = run(["./tools/run_tests.sh", mode, *PYTEST], timeout)
     if rc == 0:
         return None
@@ -133,12 +137,16 @@ def suite(mode, timeout):
         return f"timeout after {timeout:.0f}s"
     if rc in (4, 5):  # pytest's usage error, no tests collected: a fault of the check itself
         sys.exit(f"pytest could not run (exit {rc}):\n{out[-3000:]}")
-    failed = re.findall(r"^(?:FAILED|ERROR) (\S+)", out, re.M)
-    if failed:
-        return failed[0]
-    # A crash: the interpreter's fault handler names the test it was in.
-    where = re.search(r'File "[^"]*/(tests/test_\w+\.py)", line \d+ in (\w+)', out)
-    return f"crash (exit {rc})" + (f" in {where[1]}::{where[2]}" if where else "")
+    failed = re.search(r"^(?:FAILED|ERROR) (tests/(test_\w+)\.py::(\w+)\S*)", out, re.M)
+    if not failed:
+        # A crash: the interpreter's fault handler names the test it was in.
+        where = re.search(r'File "[^"]*/(tests/test_\w+\.py)", line \d+ in (\w+)', out)
+        return f"crash (exit {rc})" + (f" in {where[1]}::{where[2]}" if where else "")
+    again, _ = run(["./tools/run_tests.sh", mode, *PYTEST, "-k", f"{failed[2]} and {failed[3]}"], timeout)
+    if again != 0 or not retry:
+        return failed[1]
+    print(f"  flaky: {failed[1]} passed when run again", flush=True)
+    return suite(mode, timeout, retry=False)
 
 
 class Source:
