@@ -17,10 +17,10 @@ build trees are rebuilt from it at the end.
 The suites leave out the packaging tests (-m 'not slow': they build wheels
 with pip), the benchmark smoke test (a minute of timing runs that checks the
 harness) and the format check, which any edit fails. Each mode's suite is
-first run on the unmodified source, so a failure there stops the check; a
-failing test is run again alone, and the suite once more if it then passes
-(a flaky test kills nothing). The
-check fails (exit 1) while a mutant survives or does not build.
+first run on the unmodified source: a failure there stops the check. A failing
+test is run again alone; if it then passes, it is taken for flaky and the suite
+is run once more. The check fails (exit 1) while a mutant survives or does not
+build. The results are also written to build/mutation.txt.
 
 Format of tools/mutants.txt: `file <path>` names the file of the mutants that
 follow; a mutant is `[<id>] <what the fault is>`, then `- <original>` (text
@@ -210,6 +210,7 @@ def main():
                         sys.exit(f"the unmodified source does not build ({mode}):\n{out[-3000:]}")
                     if not args.no_baseline and (why := suite(mode, args.timeout)):
                         sys.exit(f"the {mode} suite fails on the unmodified source: {why}")
+                    print(f"({mode}: the suite passes on the unmodified source)", flush=True)
                     checked.add(mode)
                 source.apply(m)
                 ok, out = build(mode, args.jobs)
