@@ -218,8 +218,8 @@ def main():
                     errors = [line for line in out.splitlines() if "error" in line]
                     m.result = f"did not compile ({mode}): " + (errors[0][:160] if errors else "")
                     break
-                score[mode][1] += 1
                 why = suite(mode, args.timeout)
+                score[mode][1] += 1
                 if why:
                     m.result = f"killed ({mode}: {why})"
                     score[mode][0] += 1
