@@ -141,7 +141,7 @@ def suite(mode, timeout, retry=True):
     if not failed:
         # A crash: the interpreter's fault handler names the test it was in.
         where = re.search(r'File "[^"]*/(tests/test_\w+\.py)", line \d+ in (\w+)', out)
-        return f"crash (exit {rc})" + (f" in {where[1]}::{where[2]}" if where else "")
+        return f"no test named, exit {rc}" + (f" (crash in {where[1]}::{where[2]})" if where else "")
     again, _ = run(["./tools/run_tests.sh", mode, *PYTEST, "-k", f"{failed[2]} and {failed[3]}"], timeout)
     if again != 0 or not retry:
         return failed[1]
