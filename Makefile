@@ -13,7 +13,7 @@ DEBUG ?= 0
 BUILD_TYPE := $(if $(filter 1,$(DEBUG)),Debug,Release)
 export PYTHON PYTHON_DBG
 
-.PHONY: all provision build build-all build-debug build-asan build-clang build-coverage test test-release test-debug test-asan coverage fuzz demo bench dist clean
+.PHONY: all provision build build-all build-debug build-asan build-clang build-coverage test test-release test-debug test-asan coverage fuzz demo bench dist mutation clean
 
 all: build
 
@@ -97,6 +97,13 @@ fuzz: build-asan
 test-release: build-all
 	$(call provision,$(TEST_PURPOSES))
 	./tools/run_tests.sh release
+
+# One-line faults of tools/mutants.txt, each built and run against the suites
+# (not part of `make test`): `make mutation ONLY=<regex>` runs the mutants whose
+# id matches; MUTATION_ARGS go to tools/mutation.py (--list, --modes ...).
+mutation: build-all build-debug build-asan
+	$(call provision,$(TEST_PURPOSES))
+	$(PYTHON) tools/mutation.py --jobs $(JOBS) $(if $(ONLY),--only '$(ONLY)') $(MUTATION_ARGS)
 
 demo: build
 	$(call provision,demo)
