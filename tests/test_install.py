@@ -1,12 +1,6 @@
-"""Packaging: the sdist builds offline and the wheel is built from it (once
-per session, with the release interpreter), then tagged by auditwheel repair
-(the release wheel of `make dist`). A second wheel from the same sdist in
-other folders is the same bytes. The wheel holds only this project's files,
-carries its metadata and licence; installed into an isolated venv beside the
-package (a wheel of the package's own files as this tree stands them in),
-which its declared dependency pulls in, it leaves every file of the package as
-it was, in either install order, and each can be uninstalled without touching
-the other."""
+"""Packaging as `make dist` does it, offline: the sdist, the wheel built from
+it and tagged by auditwheel repair (once per session, release interpreter),
+its contents and reproducibility, and installing it beside the package."""
 
 import email.parser
 import re
@@ -140,14 +134,6 @@ print("ok")
 """
 
 
-def test_wheel_holds_only_its_own_files(dist):
-    with zipfile.ZipFile(dist.wheel) as z:
-        assert z.read(INFO + "licenses/LICENSE") == (ROOT / "LICENSE").read_bytes()
-    assert set(python_files(dist.wheel)) == expected(standins=False)
-    info = {n for n in file_names(dist.wheel) if n.startswith(INFO)}
-    assert info == {INFO + n for n in ("METADATA", "WHEEL", "RECORD", "licenses/LICENSE")}
-
-
 def test_wheel_tag_comes_from_auditwheel(dist):
     """The build tags the wheel for its own machine; auditwheel repair tags
     it manylinux_2_17 (the C++ runtime and glibc stand-ins linked in) and
@@ -161,9 +147,7 @@ def test_wheel_tag_comes_from_auditwheel(dist):
 
 
 def test_wheel_is_reproducible(dist, tmp_path):
-    """Another wheel from the same sdist, unpacked and built in other folders
-    with the same SOURCE_DATE_EPOCH, is the same bytes; so no build path is
-    in the modules."""
+    """Built again in other folders: the same bytes, no build path inside."""
     _, local, wheel = wheel_from(dist.sdist, tmp_path / "again")
     assert local.read_bytes() == dist.local.read_bytes()
     assert wheel.read_bytes() == dist.wheel.read_bytes()
@@ -172,8 +156,12 @@ def test_wheel_is_reproducible(dist, tmp_path):
             assert str(path).encode() not in data, (name, path)
 
 
-def test_wheel_metadata(dist):
+def test_wheel_files_and_metadata(dist):
+    assert set(python_files(dist.wheel)) == expected(standins=False)
+    info = {n for n in file_names(dist.wheel) if n.startswith(INFO)}
+    assert info == {INFO + n for n in ("METADATA", "WHEEL", "RECORD", "licenses/LICENSE")}
     with zipfile.ZipFile(dist.wheel) as z:
+        assert z.read(INFO + "licenses/LICENSE") == (ROOT / "LICENSE").read_bytes()
         meta = email.parser.Parser().parsestr(z.read(INFO + "METADATA").decode())
     assert (meta["License-Expression"], meta["License-File"]) == ("MIT", "LICENSE")
     assert meta["Author"] and meta["Description-Content-Type"] == "text/markdown"
@@ -196,10 +184,8 @@ def test_sdist_holds_the_tracked_tree(dist):
 
 
 def test_install_beside_the_package(dist, package_wheel, tmp_path):
-    """Both wheels into one isolated venv in either order (the package first
-    as the native wheel's dependency, offline), each one removed while the
-    other stays: every file of either is as its wheel has it, and the modules
-    import whenever both are installed."""
+    """Both wheels into one isolated venv in either order, each removed while
+    the other stays: every file as its wheel has it."""
     venv = tmp_path / "venv"
     run(sys.executable, "-m", "venv", venv)
     python = venv / "bin" / "python"

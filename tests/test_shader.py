@@ -11,6 +11,7 @@ from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
 from conftest import fails
 from recorder import f32
+from test_draw import XInt  # a KrVector2 whose x is 3
 
 SHADER = (9, 0x1000)
 
@@ -28,12 +29,6 @@ def fn(kind, op):
 
 def shader(kind):
     return KrShader(*SHADER) if kind == "kr" else NS(id=SHADER[0], locs=SHADER[1])
-
-
-class XInt(KrVector2):
-    @property
-    def x(self):
-        return 3
 
 
 class XFails(KrVector2):

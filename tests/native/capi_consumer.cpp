@@ -47,31 +47,16 @@ KORA_RAYLIB_CAPI(KORA_DECLARE)
 // Owned for the life of the process, like any sibling module's imports.
 PyObject *g_capi = nullptr;
 const CacheVTable *g_cache_vtab = nullptr;
-PyTypeObject *g_types[5] = {};  // indexed by Peer<T>::index
+PyTypeObject *g_types[5] = {};  // indexed by peer_index
 bool g_pending = false;         // call_pending: an error is set before the routine runs
 
+// Index into g_types of each peer type a parameter can have.
 template <class T>
-struct Peer;
-template <>
-struct Peer<rl::KrShaderObject> {
-    static constexpr int index = 0;
-};
-template <>
-struct Peer<rl::KrVector2Object> {
-    static constexpr int index = 1;
-};
-template <>
-struct Peer<rl::KrRectObject> {
-    static constexpr int index = 2;
-};
-template <>
-struct Peer<rl::KrRenderTextureObject> {
-    static constexpr int index = 3;
-};
-template <>
-struct Peer<CacheObject> {
-    static constexpr int index = 4;
-};
+constexpr int peer_index = std::is_same_v<T, rl::KrShaderObject>          ? 0
+                           : std::is_same_v<T, rl::KrVector2Object>       ? 1
+                           : std::is_same_v<T, rl::KrRectObject>          ? 2
+                           : std::is_same_v<T, rl::KrRenderTextureObject> ? 3
+                                                                          : 4;  // CacheObject
 
 // Python argument -> C parameter; false with an exception set.
 bool convert(PyObject *o, PyObject *&out) {
@@ -104,7 +89,7 @@ bool convert(PyObject *o, float &out) {
 // Peer-typed parameters: the Python instance itself (a subclass passes).
 template <class T>
 bool convert(PyObject *o, T *&out) {
-    PyTypeObject *type = g_types[Peer<T>::index];
+    PyTypeObject *type = g_types[peer_index<T>];
     if (!PyObject_TypeCheck(o, type)) {
         PyErr_Format(PyExc_TypeError, "expected %s, got %s", type->tp_name, Py_TYPE(o)->tp_name);
         return false;
@@ -244,16 +229,12 @@ int exec_module(PyObject *module) {
     PyObject *capi = import_attr("kora_ui.fast.raylib.kora_raylib", "__pyx_capi__");
     if (!capi) return -1;
     Py_XSETREF(g_capi, capi);
-    if (!PyDict_Check(g_capi)) {
-        PyErr_SetString(PyExc_TypeError, "__pyx_capi__ is not a dict");
-        return -1;
-    }
 #define KORA_TAKE(r) \
     if (!(p_##r = reinterpret_cast<decltype(p_##r)>(take(#r, rl::sig::r)))) return -1;
     KORA_RAYLIB_CAPI(KORA_TAKE)
 #undef KORA_TAKE
 
-    PyObject *type_dict = PyType_GetDict(g_types[Peer<CacheObject>::index]);
+    PyObject *type_dict = PyType_GetDict(g_types[peer_index<CacheObject>]);
     if (!type_dict) return -1;
     PyObject *capsule = nullptr;
     int found = PyDict_GetItemStringRef(type_dict, "__pyx_vtable__", &capsule);

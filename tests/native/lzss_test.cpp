@@ -14,16 +14,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-int g_failures = 0;
-
-#define CHECK(cond)                                                              \
-    do {                                                                         \
-        if (!(cond)) {                                                           \
-            std::printf("%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++g_failures;                                                        \
-        }                                                                        \
-    } while (0)
-
 // Expands `in` into exactly `out_len` bytes; the result is empty on failure.
 bool expand(const Bytes &in, std::size_t out_len, Bytes *out) {
     // Heap copies of exactly the given sizes (a null pointer for size 0).
@@ -39,17 +29,20 @@ bool expand(const Bytes &in, std::size_t out_len, Bytes *out) {
 
 Bytes str(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
+Bytes plus(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // Builds a block item by item, writing a control byte before each group of
 // eight.
 class Block {
   public:
-    Block &literal(std::uint8_t b) {
-        item(true);
-        bytes_.push_back(b);
-        return *this;
-    }
     Block &literals(const Bytes &bs) {
-        for (std::uint8_t b : bs) literal(b);
+        for (std::uint8_t b : bs) {
+            item(true);
+            bytes_.push_back(b);
+        }
         return *this;
     }
     Block &ref(std::initializer_list<std::uint8_t> code) {
@@ -87,128 +80,73 @@ Bytes with_copy(Bytes out, std::size_t dist, std::size_t len) {
     return out;
 }
 
-void test_literals() {
-    Bytes out;
-    CHECK(expand({0xFF, 'k', 'o', 'r', 'a', '_', 'r', 'a', 'y', 0x03, 'l', 'i'}, 10, &out));
-    CHECK(out == str("kora_rayli"));
-    CHECK(expand({}, 0, &out) && out.empty());
-    CHECK(!expand({0x01}, 0, &out));
-}
-
-void test_short_reference() {
-    Bytes out;
-    // Source immediately before the destination: distance 0.
-    Block b;
-    b.literals(str("abc")).ref({0, 0});
-    CHECK(expand(b.bytes(), 6, &out) && out == str("abcabc"));
-    Block far;
-    far.literals(str("abcdef")).ref({1, 2}).literal('!');  // distance 1, length 5
-    CHECK(expand(far.bytes(), 12, &out) && out == str("abcdefabcde!"));
-    // The largest short form: distance 127, length 258.
-    Bytes text = pattern(400);
-    Block big;
-    big.literals(text).ref({127, 255});
-    CHECK(expand(big.bytes(), 658, &out) && out == with_copy(text, 127, 258));
-}
-
-void test_medium_reference() {
-    Bytes out, text = pattern(600);
-    // distance 128 + 5 + (0x20 << 2) = 261, length 4 + 3 = 7
-    Block b;
-    b.literals(text).ref({0x85, 0x24});
-    CHECK(expand(b.bytes(), 607, &out) && out == with_copy(text, 261, 7));
-    // All bits set: distance 128 + 127 + 384 = 639 needs more text first.
-    Bytes longer = pattern(700);
-    Block top;
-    top.literals(longer).ref({0xFF, 0x7F});
-    CHECK(expand(top.bytes(), 734, &out) && out == with_copy(longer, 639, 34));
-    // Distance 128, length 3: the smallest medium form.
-    Block low;
-    low.literals(text).ref({0x80, 0x00});
-    CHECK(expand(low.bytes(), 603, &out) && out == with_copy(text, 128, 3));
-}
-
-void test_long_reference() {
-    Bytes out, text = pattern(1200);
-    // distance 128 + 1 + (2 << 7) = 385, length 200 + 3
-    Block b;
-    b.literals(text).ref({0x81, 0x82, 200}).literal('z');
-    Bytes expected = with_copy(text, 385, 203);
-    expected.push_back('z');
-    CHECK(expand(b.bytes(), expected.size(), &out) && out == expected);
-    // distance 128 + 0 + (7 << 7) = 1024, length 3
-    Block far;
-    far.literals(text).ref({0x80, 0x87, 0});
-    CHECK(expand(far.bytes(), 1203, &out) && out == with_copy(text, 1024, 3));
-}
-
-void test_back_reference_before_start() {
-    Bytes out;
-    Block b;
-    b.literals(str("ab")).ref({0, 0});  // needs 3 bytes, 2 written
-    CHECK(!expand(b.bytes(), 5, &out));
-    Block d;
-    d.literals(str("abc")).ref({1, 0});  // distance 1 + length 3 > 3
-    CHECK(!expand(d.bytes(), 6, &out));
-    Block exact;
-    exact.literals(str("abcd")).ref({1, 0});  // starts at the very first byte
-    CHECK(expand(exact.bytes(), 7, &out) && out == str("abcdabc"));
-    Block first;
-    first.ref({0, 0});
-    CHECK(!expand(first.bytes(), 3, &out));
-    Block mid;
-    mid.literals(pattern(100)).ref({0x80, 0x00});  // distance 128 with 100 bytes
-    CHECK(!expand(mid.bytes(), 103, &out));
-}
-
-void test_truncated_and_overlong_input() {
-    Bytes text = pattern(700);
-    Block b;
-    b.literals(text).ref({0x85, 0x24}).ref({0x81, 0x82, 10}).ref({5, 1});
-    std::size_t full = 700 + 7 + 13 + 4;
-    Bytes out;
-    CHECK(expand(b.bytes(), full, &out));
-    // Every proper prefix lacks a control byte, a literal or a reference byte.
-    for (std::size_t n = 0; n < b.bytes().size(); ++n) {
-        Bytes prefix(b.bytes().begin(), b.bytes().begin() + static_cast<std::ptrdiff_t>(n));
-        if (expand(prefix, full, &out)) {
-            std::printf("prefix of %zu bytes accepted\n", n);
-            ++g_failures;
-        }
-    }
-    Bytes longer = b.bytes();
-    longer.push_back(0);
-    CHECK(!expand(longer, full, &out));
-    // Asking for less output leaves input unread.
-    CHECK(!expand(b.bytes(), full - 5, &out));
-    // A control byte that starts a group nothing is left for is unread input.
-    Block tail;
-    tail.literals(str("abcdefgh"));
-    Bytes dangling = tail.bytes();
-    dangling.push_back(0xFF);
-    CHECK(!expand(dangling, 8, &out));
-}
-
-void test_output_fills_inside_a_reference() {
-    // The copy stops when the output is full; all input has been read.
-    Block b;
-    b.literals(str("abcdef")).ref({0, 0});
-    Bytes out;
-    CHECK(expand(b.bytes(), 8, &out) && out == str("abcdefde"));
-}
+struct Case {
+    const char *what;
+    Bytes in;
+    std::size_t out_len;
+    bool ok;
+    Bytes want;  // when ok
+};
 
 }  // namespace
 
 int main() {
-    test_literals();
-    test_short_reference();
-    test_medium_reference();
-    test_long_reference();
-    test_back_reference_before_start();
-    test_truncated_and_overlong_input();
-    test_output_fills_inside_a_reference();
-    if (g_failures) {
-        std::printf("%d check(s) failed\n", g_failures);
+    const Bytes p100 = pattern(100), p400 = pattern(400), p600 = pattern(600), p700 = pattern(700);
+    const Bytes p1200 = pattern(1200);
+    // Three kinds of reference after 700 bytes: medium, long, short.
+    const Bytes three = Block().literals(p700).ref({0x85, 0x24}).ref({0x81, 0x82, 10}).ref({5, 1}).bytes();
+    const std::size_t full = 700 + 7 + 13 + 4;
+    const Case cases[] = {
+        {"literals", {0xFF, 'k', 'o', 'r', 'a', '_', 'r', 'a', 'y', 0x03, 'l', 'i'}, 10, true, str("kora_rayli")},
+        {"empty", {}, 0, true, {}},
+        {"unread control byte", {0x01}, 0, false, {}},
+        // short form: the source immediately before the destination is distance 0
+        {"short, distance 0", Block().literals(str("abc")).ref({0, 0}).bytes(), 6, true, str("abcabc")},
+        {"short, distance 1 length 5", Block().literals(str("abcdef")).ref({1, 2}).literals(str("!")).bytes(), 12, true,
+         str("abcdefabcde!")},
+        {"short, largest", Block().literals(p400).ref({127, 255}).bytes(), 658, true, with_copy(p400, 127, 258)},
+        // medium form: distance 128 + 5 + (0x20 << 2) = 261, length 4 + 3 = 7
+        {"medium", Block().literals(p600).ref({0x85, 0x24}).bytes(), 607, true, with_copy(p600, 261, 7)},
+        {"medium, all bits set", Block().literals(p700).ref({0xFF, 0x7F}).bytes(), 734, true, with_copy(p700, 639, 34)},
+        {"medium, smallest", Block().literals(p600).ref({0x80, 0x00}).bytes(), 603, true, with_copy(p600, 128, 3)},
+        // long form: distance 128 + 1 + (2 << 7) = 385, length 200 + 3
+        {"long", Block().literals(p1200).ref({0x81, 0x82, 200}).literals(str("z")).bytes(), 1200 + 203 + 1, true,
+         plus(with_copy(p1200, 385, 203), str("z"))},
+        {"long, distance 1024", Block().literals(p1200).ref({0x80, 0x87, 0}).bytes(), 1203, true,
+         with_copy(p1200, 1024, 3)},
+        // references reaching before the start
+        {"3 bytes needed, 2 written", Block().literals(str("ab")).ref({0, 0}).bytes(), 5, false, {}},
+        {"distance 1 + length 3 > 3", Block().literals(str("abc")).ref({1, 0}).bytes(), 6, false, {}},
+        {"from the very first byte", Block().literals(str("abcd")).ref({1, 0}).bytes(), 7, true, str("abcdabc")},
+        {"reference first", Block().ref({0, 0}).bytes(), 3, false, {}},
+        {"distance 128 after 100 bytes", Block().literals(p100).ref({0x80, 0x00}).bytes(), 103, false, {}},
+        // input left over or missing
+        {"three references", three, full, true, with_copy(with_copy(with_copy(p700, 261, 7), 385, 13), 5, 4)},
+        {"a byte past the end", plus(three, {0}), full, false, {}},
+        {"less output asked for", three, full - 5, false, {}},
+        {"control byte with nothing after it", plus(Block().literals(str("abcdefgh")).bytes(), {0xFF}), 8, false, {}},
+        // the copy stops when the output is full; all input has been read
+        {"output full inside a reference", Block().literals(str("abcdef")).ref({0, 0}).bytes(), 8, true,
+         str("abcdefde")},
+    };
+    int failures = 0;
+    for (const Case &c : cases) {
+        Bytes out;
+        if (expand(c.in, c.out_len, &out) != c.ok || (c.ok && out != c.want)) {
+            std::printf("check failed: %s\n", c.what);
+            ++failures;
+        }
+    }
+    // Every proper prefix lacks a control byte, a literal or a reference byte.
+    for (std::size_t n = 0; n < three.size(); ++n) {
+        Bytes out;
+        if (expand(Bytes(three.begin(), three.begin() + static_cast<std::ptrdiff_t>(n)), full, &out)) {
+            std::printf("prefix of %zu bytes accepted\n", n);
+            ++failures;
+        }
+    }
+    if (failures) {
+        std::printf("%d check(s) failed\n", failures);
         return 1;
     }
     std::printf("lzss: all checks passed\n");
