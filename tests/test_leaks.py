@@ -138,17 +138,14 @@ ACCEPTED = {"draw_texture_vec[3-broken]", "set_shader_value[2-broken]", "Cache.s
 
 
 def cases(with_failures=True):
-    return list(_cases(with_failures))
-
-
-def _cases(with_failures):
+    found = []
     for call in CALLS.values():
         keywords = [("keywords", call.keywords)] if call.keywords() is not None else []
         built = [(label, build, False) for label, build in [("args", call.args), *keywords, *call.variants.items()]]
         if with_failures:
             built += [(label, build, f"{call.name}[{label}]" not in ACCEPTED) for label, build in failing(call).items()]
-        for label, build, fails in built:
-            yield pytest.param(call, build, fails, id=f"{call.name}[{label}]")
+        found += [pytest.param(call, build, fails, id=f"{call.name}[{label}]") for label, build, fails in built]
+    return found
 
 
 @pytest.fixture
@@ -177,10 +174,7 @@ def total_growth(fn, build, fails, n=100):
         gc.enable()
 
 
-needs_debug = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs the debug interpreter")
-
-
-@needs_debug
+@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs the debug interpreter")
 @pytest.mark.parametrize("call, build, fails", cases())
 def test_reference_balance_total(installed, call, build, fails):
     assert total_growth(call.function(), build, fails) < 10

@@ -17,6 +17,7 @@ from kora_ui.fast.raylib import kora_raylib as kr
 from conftest import slots
 
 Cache, FONT = koracache.Cache, CacheType.FONT  # FONT is slot 3
+NONE_SUB = "'NoneType' object is not subscriptable"
 TEX = SimpleNamespace(id=7, width=16, height=8, mipmaps=1, format=7)
 SRC, POS, COL = (0, 0, 16, 8), (1, 2), (10, 20, 30)
 
@@ -175,7 +176,7 @@ def test_hook_changes_the_cache_mid_operation(mutation, op):
             OPS[op](cache, key)
             assert mutation == "shrink" and op in ("blacklist", "whitelist")  # no slot to clear
         except (TypeError, IndexError) as exc:
-            assert (type(exc), str(exc)) == (TypeError, "'NoneType' object is not subscriptable") or (
+            assert (type(exc), str(exc)) == (TypeError, NONE_SUB) or (
                 mutation == "shrink" and type(exc) is IndexError and str(exc))
         assert slots(cache) == (None if mutation == "detach" else [])
         assert sys.getrefcount(NEW) == refs  # nothing stored or leaked
@@ -222,11 +223,17 @@ def test_finaliser_run_by_a_slot_release_changes_the_cache(trigger, action):
     cache = Cache()
     for member in list(CacheType)[:6]:
         cache.set(member, Finaliser(lambda: ACTIONS[action](cache)))
+    before = slots(cache) if "clear" in trigger else None  # (held, the list outlives a replacement)
     try:
         TRIGGERS[trigger](cache)
     except (TypeError, IndexError) as exc:  # the slot list went away or shrank mid-way
         assert str(exc) and action in ("detach", "shrink", "shrink live list")
         assert "clear" in trigger or trigger == "get_or_exec"
+        if action == "detach" and "clear" in trigger:  # clearing stops at slot 0, whose finaliser detached it
+            assert str(exc) == NONE_SUB and slots(cache) is None
+            assert before[0] is None and all(type(o) is Finaliser for o in before[1:6])
+    else:
+        assert not ("clear" in trigger and action == "detach")
     assert len(Finaliser.ran) == 1
     if action == "clear":
         assert slots(cache) == [None] * 32
