@@ -40,9 +40,6 @@ class HookedTexture:
     id, height, mipmaps, format = 7, 8, 1, 7
     width = property(lambda self: (self.hook(), 16)[1])
 
-    def __init__(self, hook):
-        self.hook = hook
-
 
 class HookedVec(KrVector2):
     x = property(lambda self: (self.hook(), 1.0)[1])
@@ -63,7 +60,7 @@ def hooked(cls, hook, *args):
 
 
 SITES = {  # where a hook runs inside a call -> the raylib entry the call ends in
-    "texture getter": ("DrawTextureRec", lambda h: kr.draw_texture_rec(HookedTexture(h), SRC, POS, COL)),
+    "texture getter": ("DrawTextureRec", lambda h: kr.draw_texture_rec(hooked(HookedTexture, h), SRC, POS, COL)),
     "position item": ("DrawTextureRec", lambda h: kr.draw_texture_rec(TEX, SRC, (Hooked(h), 2), COL)),
     "KrVector2.x": ("DrawTextureRec", lambda h: kr.draw_texture_krvec(TEX, hooked(HookedVec, h, 1, 2), KrRect(), 0)),
     "rotation": ("DrawTexturePro", lambda h: kr.draw_texture_pro(TEX, SRC, SRC, POS, Hooked(h, 45), COL)),
@@ -110,7 +107,7 @@ def test_base_colour_changed_mid_call_stays_alive(rec, site, action):
         gc.collect()
     try:
         if site == "texture getter":
-            kr.draw_texture_krvec_ez(HookedTexture(hook), KrVector2(0, 0), False)
+            kr.draw_texture_krvec_ez(hooked(HookedTexture, hook), KrVector2(0, 0), False)
         else:
             kr.draw_texture_krvec_ez(TEX, hooked(HookedVec, hook, 0, 0), False)
         assert rec.calls()[0][-1] == (1, 2, 3, 4)
@@ -242,8 +239,9 @@ def test_finaliser_run_by_a_slot_release_changes_the_cache(trigger, action):
     assert cache.get(FONT) == "usable" and cache[FONT] == "usable"
 
 
+@pytest.mark.parametrize("cls", [Cache, type("Sub", (Cache,), {})])
 @pytest.mark.parametrize("resurrect", [False, True])
-def test_collector_finalises_slot_contents_that_use_the_dying_cache(resurrect):
+def test_collector_finalises_slot_contents_that_use_the_dying_cache(resurrect, cls):
     saved, finalised = [], []
 
     class Owner:
@@ -257,8 +255,9 @@ def test_collector_finalises_slot_contents_that_use_the_dying_cache(resurrect):
             finalised.append(slots(self.cache))
             if resurrect:
                 saved.append(self.cache)
-    cache = Cache()
+    cache = cls()
     cache.set(CacheType.TEXTURE, Owner(cache))
+    assert slots(cache) in gc.get_referents(cache)
     del cache
     gc.collect()
     assert len(finalised) == 1 and finalised[0][CacheType.TEXTURE.value] is None
