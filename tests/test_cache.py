@@ -360,7 +360,8 @@ def test_copies_share_contents_and_only_a_shallow_copy_shares_the_list(make, dup
     c, v, shallow = make(), object(), duplicate is copy.copy
     c.set(A, v)
     d = duplicate(c)
-    assert type(d) is (type(c) if shallow else Cache) and getattr(d, "extra", None) == (getattr(c, "extra", None) if shallow else None)
+    assert type(d) is (type(c) if shallow else Cache)
+    assert getattr(d, "extra", None) == (getattr(c, "extra", None) if shallow else None)
     assert d.get(A) is v and (slots(d) is slots(c)) == shallow and slots(d) == slots(c)
     d.set(B, 1)
     c.set(C, 2)
