@@ -93,9 +93,12 @@ def test_raylib_call_reentered_mid_call(rec, site, action):
         kr.init_raylib_pointers(addresses)
 
 
-@pytest.mark.parametrize("site", ["texture getter", "KrVector2.x"])
+@pytest.mark.parametrize("draw", [
+    lambda hook: kr.draw_texture_krvec_ez(hooked(HookedTexture, hook), KrVector2(0, 0), False),
+    lambda hook: kr.draw_texture_krvec_ez(TEX, hooked(HookedVec, hook, 0, 0), False),
+], ids=["texture getter", "KrVector2.x"])
 @pytest.mark.parametrize("action", ["rebind", "delete"])
-def test_base_colour_changed_mid_call_stays_alive(rec, site, action):
+def test_base_colour_changed_mid_call_stays_alive(rec, draw, action):
     saved = kr._base_color_krvec_ez
     kr._base_color_krvec_ez = KrRect(1, 2, 3, 4)  # held by the module alone
 
@@ -106,10 +109,7 @@ def test_base_colour_changed_mid_call_stays_alive(rec, site, action):
             del kr._base_color_krvec_ez
         gc.collect()
     try:
-        if site == "texture getter":
-            kr.draw_texture_krvec_ez(hooked(HookedTexture, hook), KrVector2(0, 0), False)
-        else:
-            kr.draw_texture_krvec_ez(TEX, hooked(HookedVec, hook, 0, 0), False)
+        draw(hook)
         assert rec.calls()[0][-1] == (1, 2, 3, 4)
         if action == "delete":
             with pytest.raises(NameError, match="_base_color_krvec_ez"):
