@@ -10,7 +10,6 @@ where a slot list freed mid-call would show."""
 import os
 from types import SimpleNamespace
 
-import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from kora_ui.core.enums import CacheType
