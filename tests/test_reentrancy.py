@@ -17,6 +17,7 @@ from kora_ui.fast.raylib import kora_raylib as kr
 from conftest import slots
 
 Cache, FONT = koracache.Cache, CacheType.FONT  # FONT is slot 3
+NONE_SUB = "'NoneType' object is not subscriptable"
 TEX = SimpleNamespace(id=7, width=16, height=8, mipmaps=1, format=7)
 SRC, POS, COL = (0, 0, 16, 8), (1, 2), (10, 20, 30)
 
@@ -39,9 +40,6 @@ class HookedTexture:
     id, height, mipmaps, format = 7, 8, 1, 7
     width = property(lambda self: (self.hook(), 16)[1])
 
-    def __init__(self, hook):
-        self.hook = hook
-
 
 class HookedVec(KrVector2):
     x = property(lambda self: (self.hook(), 1.0)[1])
@@ -62,7 +60,7 @@ def hooked(cls, hook, *args):
 
 
 SITES = {  # where a hook runs inside a call -> the raylib entry the call ends in
-    "texture getter": ("DrawTextureRec", lambda h: kr.draw_texture_rec(HookedTexture(h), SRC, POS, COL)),
+    "texture getter": ("DrawTextureRec", lambda h: kr.draw_texture_rec(hooked(HookedTexture, h), SRC, POS, COL)),
     "position item": ("DrawTextureRec", lambda h: kr.draw_texture_rec(TEX, SRC, (Hooked(h), 2), COL)),
     "KrVector2.x": ("DrawTextureRec", lambda h: kr.draw_texture_krvec(TEX, hooked(HookedVec, h, 1, 2), KrRect(), 0)),
     "rotation": ("DrawTexturePro", lambda h: kr.draw_texture_pro(TEX, SRC, SRC, POS, Hooked(h, 45), COL)),
@@ -95,9 +93,12 @@ def test_raylib_call_reentered_mid_call(rec, site, action):
         kr.init_raylib_pointers(addresses)
 
 
-@pytest.mark.parametrize("site", ["texture getter", "KrVector2.x"])
+@pytest.mark.parametrize("draw", [
+    lambda hook: kr.draw_texture_krvec_ez(hooked(HookedTexture, hook), KrVector2(0, 0), False),
+    lambda hook: kr.draw_texture_krvec_ez(TEX, hooked(HookedVec, hook, 0, 0), False),
+], ids=["texture getter", "KrVector2.x"])
 @pytest.mark.parametrize("action", ["rebind", "delete"])
-def test_base_colour_changed_mid_call_stays_alive(rec, site, action):
+def test_base_colour_changed_mid_call_stays_alive(rec, draw, action):
     saved = kr._base_color_krvec_ez
     kr._base_color_krvec_ez = KrRect(1, 2, 3, 4)  # held by the module alone
 
@@ -108,10 +109,7 @@ def test_base_colour_changed_mid_call_stays_alive(rec, site, action):
             del kr._base_color_krvec_ez
         gc.collect()
     try:
-        if site == "texture getter":
-            kr.draw_texture_krvec_ez(HookedTexture(hook), KrVector2(0, 0), False)
-        else:
-            kr.draw_texture_krvec_ez(TEX, hooked(HookedVec, hook, 0, 0), False)
+        draw(hook)
         assert rec.calls()[0][-1] == (1, 2, 3, 4)
         if action == "delete":
             with pytest.raises(NameError, match="_base_color_krvec_ez"):
@@ -175,7 +173,7 @@ def test_hook_changes_the_cache_mid_operation(mutation, op):
             OPS[op](cache, key)
             assert mutation == "shrink" and op in ("blacklist", "whitelist")  # no slot to clear
         except (TypeError, IndexError) as exc:
-            assert (type(exc), str(exc)) == (TypeError, "'NoneType' object is not subscriptable") or (
+            assert (type(exc), str(exc)) == (TypeError, NONE_SUB) or (
                 mutation == "shrink" and type(exc) is IndexError and str(exc))
         assert slots(cache) == (None if mutation == "detach" else [])
         assert sys.getrefcount(NEW) == refs  # nothing stored or leaked
@@ -222,11 +220,17 @@ def test_finaliser_run_by_a_slot_release_changes_the_cache(trigger, action):
     cache = Cache()
     for member in list(CacheType)[:6]:
         cache.set(member, Finaliser(lambda: ACTIONS[action](cache)))
+    before = slots(cache) if "clear" in trigger else None  # (held, the list outlives a replacement)
     try:
         TRIGGERS[trigger](cache)
     except (TypeError, IndexError) as exc:  # the slot list went away or shrank mid-way
         assert str(exc) and action in ("detach", "shrink", "shrink live list")
         assert "clear" in trigger or trigger == "get_or_exec"
+        if action == "detach" and "clear" in trigger:  # clearing stops at slot 0, whose finaliser detached it
+            assert str(exc) == NONE_SUB and slots(cache) is None
+            assert before[0] is None and all(type(o) is Finaliser for o in before[1:6])
+    else:
+        assert not ("clear" in trigger and action == "detach")
     assert len(Finaliser.ran) == 1
     if action == "clear":
         assert slots(cache) == [None] * 32
@@ -235,8 +239,9 @@ def test_finaliser_run_by_a_slot_release_changes_the_cache(trigger, action):
     assert cache.get(FONT) == "usable" and cache[FONT] == "usable"
 
 
+@pytest.mark.parametrize("cls", [Cache, type("Sub", (Cache,), {})])
 @pytest.mark.parametrize("resurrect", [False, True])
-def test_collector_finalises_slot_contents_that_use_the_dying_cache(resurrect):
+def test_collector_finalises_slot_contents_that_use_the_dying_cache(resurrect, cls):
     saved, finalised = [], []
 
     class Owner:
@@ -250,8 +255,9 @@ def test_collector_finalises_slot_contents_that_use_the_dying_cache(resurrect):
             finalised.append(slots(self.cache))
             if resurrect:
                 saved.append(self.cache)
-    cache = Cache()
+    cache = cls()
     cache.set(CacheType.TEXTURE, Owner(cache))
+    assert slots(cache) in gc.get_referents(cache)
     del cache
     gc.collect()
     assert len(finalised) == 1 and finalised[0][CacheType.TEXTURE.value] is None
