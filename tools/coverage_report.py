@@ -16,7 +16,7 @@ import sys
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SOURCES = r"src/kora_ui/fast/(common|raylib|koracache)/"
 REQUIRED = 97.0
-REQUIRED_BRANCHES = 79.0  # (the goal is 90%: see the branches listed under "no known reason")
+REQUIRED_BRANCHES = 84.0  # (the goal is 90%: see the branches listed under "no known reason")
 
 # Why a line cannot run under the suite: (reason, pattern). A pattern is
 # searched in the uncovered line and in the branch that guards it (the nearest
@@ -42,9 +42,15 @@ REASONS = [
     ("the interpreter passes keyword names as str and without duplicates",
      r"idx >= 0 && slots\[idx\] == nullptr|idx < 0 && !PyUnicode_Check\(key\)"),
     ("the collector's visit functions never fail, and the fields visited are never NULL", r"Py_VISIT\("),
+    ("the version-mismatch warning: it runs in the second kora_raylib build, made for another Python version "
+     "(tests/native), which is left out of the count", r"does not match|rt_major == major|check_python_version\(KORA"),
+    ("a call that cannot fail on what it gets (a str key in sys.modules or in a module's or a type's dict, "
+     "the sign of an int, the dict of a module, the running interpreter's id)",
+     r"PyLong_GetSign|if \(!g_mod\.dict\) return -1|current == -1|if \(present < 0\)|"
+     r"PyDict_GetItemRef\(modules|(?<!\w)found < 0\) return (-1|nullptr);$"),
     (ALLOCATION, r"PyDict_New|PyTuple_New|PyObject_Hash\(o\)|PyMem_|table\[i\]|PyErr_NoMemory|!table|"
                  r"tp_alloc|!self\)|!self->cache_arr|!list\)|!cls\)|install_pickling|add_functions?\(|"
-                 r"Unable to initialize pickling|add\(def_|if \(!empty\)|PyDict_SetItemString\((kwargs|ns)\.get"),
+                 r"Unable to initialize pickling|add\(def_|if \(!empty\)|PyDict_SetItemString\((kwargs|ns)\.get|new_slot_list"),
 ]
 # Why a branch of a line that ran was never taken, for the branches that the
 # reasons above leave (searched in the line alone).
