@@ -5,6 +5,13 @@ every line with a branch not taken, under the reason it cannot be reached from
 Python (branches of exceptions and unreachable branches left out). Exits 1
 below the required coverage or when an uncovered line has no known reason.
 
+Counted: the two modules' objects and the frame's code in the native test
+helpers. Left out: the peers' stand-ins and the bench's parts (other programs
+that compile some of the same headers) and kora_raylib_py314, a second build of
+kora_raylib made only for the version warning: gcovr merges branches line by
+line across objects, so a build that inlines differently and barely runs would
+add branches that no test can take in the modules themselves.
+
     python3 tools/coverage_report.py build/coverage
 """
 import json
