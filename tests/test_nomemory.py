@@ -92,9 +92,10 @@ def test_every_allocation_failure_of_a_call_raises_memory_error(rec, call, build
 
 
 LOAD = """
-import importlib.util, sys, _testcapi
+import gc, importlib.util, sys, _testcapi
 import kora_ui.core.enums, kora_ui.fast.krrendertex.kr_render_tex, kora_ui.fast.krshader.krshader
 spec = importlib.util.find_spec(sys.argv[1])
+gc.collect()  # (empties the free lists: small tuples, dicts, floats come from the allocator too)
 _testcapi.set_nomemory(int(sys.argv[2]))
 try:
     spec.loader.exec_module(importlib.util.module_from_spec(spec))
