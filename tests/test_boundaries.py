@@ -38,14 +38,18 @@ TUPLES = [(name, i, *sizes(name, p)) for name in sorted(CALLS) if not name.start
 
 
 @pytest.mark.parametrize("name, index, need, reads, length", [
-    (*row, length) for row in TUPLES for length in ("short", "needed", "surplus") if row[2] or length != "short"])
+    (*row, length) for row in TUPLES for length in ("None", "short", "needed", "surplus")
+    if row[2] or length != "short"])
 def test_tuple_lengths(rec, name, index, need, reads, length):
-    """One item short raises IndexError before raylib (a uniform array takes
-    any length); items past the ones read are never looked at."""
+    """None and one item short fail before raylib (a uniform array takes any
+    length); items past the ones read are never looked at."""
     args = CALLS[name].args()[0]
-    value = {"short": (1.0,) * (need - 1), "needed": (1.0,) * need, "surplus": (1.0,) * reads + ("never read",)}
+    value = {"None": None, "short": (1.0,) * (need - 1), "needed": (1.0,) * need,
+             "surplus": (1.0,) * reads + ("never read",)}
     call = lambda: getattr(kr, name)(*args[:index], value[length], *args[index + 1:])  # noqa: E731
-    if length == "short":
+    if length == "None":
+        fails(rec, TypeError, "'NoneType' object is not subscriptable", call)
+    elif length == "short":
         fails(rec, IndexError, "tuple index out of range", call)
     else:
         call()

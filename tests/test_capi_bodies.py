@@ -27,16 +27,3 @@ def test_error_pending_before_the_call(rec, name, args, calls, entry):
     names = [f.name for f in traceback.extract_tb(info.tb) if f.name.startswith(ROUTINE)]
     assert names == ([ROUTINE + entry] if entry else [])
 
-
-@pytest.mark.parametrize("name, entry", [("begin_drawing", "BeginDrawing"), ("end_drawing", "EndDrawing")])
-def test_frame_bracket_with_its_entry_unset(rec, name, entry):
-    from kora_ui.fast.raylib import kora_raylib as kr
-
-    kr.init_raylib_pointers({entry: 0})
-    try:
-        with pytest.raises(RuntimeError, match=f"^raylib function {entry} is not set") as info:
-            consumer.call(name, 0)
-    finally:
-        kr.init_raylib_pointers(rec.addresses())
-    assert rec.calls() == []
-    assert [f.name for f in traceback.extract_tb(info.tb)][-1] == ROUTINE + name

@@ -170,8 +170,18 @@ def count_errors(name):
             (args, {names[0]: args[0]}, f"got multiple values for keyword argument '{names[0]}'")]
 
 
-@pytest.mark.parametrize("name, args, kwargs, message",
-                         [(name, *case) for name in RAYLIB for case in count_errors(name)])
+COUNTS = [(name, *case) for name in RAYLIB for case in count_errors(name)] + [
+    ("draw_texture_rec", (TEX, SRC), {"color": COL}, "takes exactly 4 positional arguments (2 given)"),
+    ("draw_texture_rec", (TEX, SRC, POS), {MyStr("texture"): TEX},
+     "got multiple values for keyword argument 'texture'"),
+    ("draw_texture_rec", (TEX, SRC, POS), {"colour": COL, "texture": TEX},
+     "got an unexpected keyword argument 'colour'"),
+    ("draw_texture_rec", (TEX, SRC, POS), {"position": POS, "colour": COL},
+     "got multiple values for keyword argument 'position'"),
+]
+
+
+@pytest.mark.parametrize("name, args, kwargs, message", COUNTS)
 def test_count_and_keyword_checks(rec, name, args, kwargs, message):
     with pytest.raises(TypeError) as excinfo:
         getattr(kr, name)(*args, **kwargs)
