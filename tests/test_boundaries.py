@@ -16,6 +16,7 @@ from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
 from calls import CALLS, Int
 from conftest import fails
+from test_errors import hinted
 from test_frame_args import Number, params
 
 TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
@@ -129,17 +130,6 @@ def test_uniform_types_zero_to_three_are_floats(rec, uniform_type, floats):
 ARRAYS = [("set_krshader_value_float_v", 4, 1.0), ("set_krshader_value_vec4_v", 16, dict(x=1, y=2, z=3, w=4))]
 
 
-class Hinted:
-    def __init__(self, hint):
-        self.hint = hint
-
-    def __length_hint__(self):
-        return self.hint
-
-    def __iter__(self):
-        return iter(())
-
-
 @pytest.mark.parametrize("name, size, item", ARRAYS)
 @pytest.mark.parametrize("beyond", [0, 1], ids=["largest", "beyond"])
 def test_array_reservation_limits(rec, name, size, item, beyond):
@@ -150,4 +140,4 @@ def test_array_reservation_limits(rec, name, size, item, beyond):
     largest = (2**63 - 1) // size
     exc = RuntimeError if beyond else MemoryError
     fails(rec, exc, "vector::reserve" if beyond else None, getattr(kr, name), KrShader(1, 0), 0,
-          Hinted(largest + beyond))
+          hinted(largest + beyond))
