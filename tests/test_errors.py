@@ -27,7 +27,6 @@ NOT_FLOAT = "must be real number, not {}"
 NO_ATTR = "'{}' object has no attribute '{}'"
 TOO_LARGE = "value too large to convert to {}"
 NEGATIVE = "can't convert negative value to {}"
-NOT_NONE = "Argument 'shader' must not be None"
 C = consumer.call
 OFFSET = 'can only concatenate str (not "float") to str'  # a position's x plus its offset
 
@@ -99,9 +98,6 @@ SHADER_RECORDS = [  # a plain shader object's fields
 ]
 RAW_OPS = [("value", (0, (1.0,), 0)), ("value_vec2_tuple", (0, (1, 2))), ("value_vec4_tuple", (0, (1, 2, 3, 4))),
            ("value_vec2_krvec", (0, KrVector2())), ("value_float", (0, 1.0)), ("location", (None,))]
-KR_OPS = [("value", (1, (1.0,), 0)), ("location", ("u",)), ("value_vec2_krvec", (1, KrVector2())),
-          ("value_vec2_tuple", (1, (1, 2))), ("value_vec4_tuple", (1, (1, 2, 3, 4))), ("value_vec4_v", (1, [])),
-          ("value_float_v", (1, [1.0])), ("value_float", (1, 1.0)), ("value_int", (1, 1))]
 V4 = {"x": 1, "y": 2, "z": 3, "w": 4}
 
 ERRORS = {
@@ -152,8 +148,6 @@ ERRORS = {
        for i, (bad, exc, msg) in enumerate(SHADER_RECORDS)},
     **{f"raw shader {op}": (lambda o=op, a=args: shader_fn("raw", o)(NS(id=1), *a), AttributeError,
                             NO_ATTR.format("types.SimpleNamespace", "locs")) for op, args in RAW_OPS},
-    **{f"None krshader {op}": (lambda o=op, a=args: shader_fn("kr", o)(None, *a), TypeError, NOT_NONE)
-       for op, args in KR_OPS},
     "list before shader": (lambda: kr.set_shader_value(object(), 1, [1], 0), TypeError,
                            "Argument 'value' has incorrect type (expected tuple, got list)"),
     "krshader type": (lambda: kr.set_krshader_value_vec2_tuple(5, 1, [1]), TypeError,

@@ -87,7 +87,8 @@ def refusals(name, param):
         return [(subclass(), TypeError, typed.format(k.__name__, subclass.__name__))] + (
             [([1.0, 2.0, 3.0, 4.0], TypeError, typed.format("tuple", "list"))] if k is tuple else [])
     if k in (KrVector2, KrRect, KrShader):
-        return [((1.0, 2.0, 3.0, 4.0), TypeError, typed.format(f"{k.__module__}.{k.__name__}", "tuple"))]
+        return [((1.0, 2.0, 3.0, 4.0), TypeError, typed.format(f"{k.__module__}.{k.__name__}", "tuple"))] + (
+            [(None, TypeError, f"Argument '{param}' must not be None")] if k is KrShader else [])
     return {
         int: [("3", TypeError, "an integer is required"), (2**31, OverflowError, "value too large to convert to int"),
               (-2**31 - 1, OverflowError, "value too large to convert to int")],
