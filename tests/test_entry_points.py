@@ -4,39 +4,24 @@ stores, and what a call does while its entry is still unset."""
 import json
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import traceback
-import types
 
 import pytest
 
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
+from calls import CALLS
 
 NAMES = ("DrawTextureRec", "DrawTexturePro", "BeginBlendMode", "EndBlendMode", "BeginTextureMode",
          "EndTextureMode", "ClearBackground", "BeginShaderMode", "EndShaderMode", "SetShaderValue",
          "GetShaderLocation", "BeginDrawing", "EndDrawing", "SetShaderValueV")
 
-_TEX = types.SimpleNamespace(id=1, width=2, height=3, mipmaps=1, format=7)
-_SHADER = types.SimpleNamespace(id=1, locs=0)
 # One call per entry that goes through that entry and no other.
-PROBES = {
-    "DrawTextureRec": lambda: kr.draw_texture_rec(_TEX, (0, 0, 2, 3), (0, 0), (1, 2, 3)),
-    "DrawTexturePro": lambda: kr.draw_texture_pro(_TEX, (0, 0, 2, 3), (0, 0, 2, 3), (0, 0), 0.0, (1, 2, 3)),
-    "BeginBlendMode": lambda: kr.begin_blend_mode(1),
-    "EndBlendMode": kr.end_blend_mode,
-    "BeginTextureMode": lambda: kr.begin_texture_mode(types.SimpleNamespace(id=1, texture=_TEX, depth=_TEX)),
-    "EndTextureMode": kr.end_texture_mode,
-    "ClearBackground": lambda: kr.clear_background((1, 2, 3)),
-    "BeginShaderMode": lambda: kr.begin_shader_mode(_SHADER),
-    "EndShaderMode": kr.end_shader_mode,
-    "SetShaderValue": lambda: kr.set_shader_value_float(_SHADER, 0, 1.0),
-    "GetShaderLocation": lambda: kr.get_shader_location(_SHADER, "u"),
-    "BeginDrawing": kr.begin_drawing,
-    "EndDrawing": kr.end_drawing,
-    "SetShaderValueV": lambda: kr.set_krshader_value_float_v(KrShader(1, 0), 0, [1.0]),
-}
+USERS = {name: re.sub(r"(?<!^)([A-Z])", r"_\1", name).lower() for name in NAMES}
+USERS["SetShaderValueV"] = "set_krshader_value_float_v"
 
 
 NOT_SET = "raylib function {} is not set; call init_raylib_pointers first"
@@ -45,9 +30,9 @@ NOT_SET = "raylib function {} is not set; call init_raylib_pointers first"
 def entry_state():
     """The names of the entries that are set, found by calling each one's user."""
     state = []
-    for name, probe in PROBES.items():
+    for name in NAMES:
         try:
-            probe()
+            CALLS[USERS[name]]()
         except RuntimeError as exc:
             assert str(exc) == NOT_SET.format(name)
             continue
