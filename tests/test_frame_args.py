@@ -264,12 +264,14 @@ def test_function_object_introspection(name):
         assert pickle.loads(pickle.dumps(fn, protocol)) is fn
 
 
-def test_functions_do_not_bind_as_methods(rec):
+def test_functions_keep_attributes_and_do_not_bind_as_methods(rec):
     class Texture:
         id, width, height, mipmaps, format = 7, 16, 8, 1, 7
         draw = kr.draw_texture_rec
 
     assert Texture.draw is kr.draw_texture_rec
+    kr.draw_texture_rec.note = "kept"
+    assert vars(kr.draw_texture_rec).pop("note") == "kept"
     Texture().draw(SRC, POS, COL)
     with pytest.raises(TypeError, match=r"takes exactly 4 positional arguments \(5 given\)"):
         Texture().draw(SRC, POS, COL, COL)
