@@ -67,6 +67,11 @@ def texture_id(v, rec):
     return rec.calls()[-1][1][0]
 
 
+def texture_width(v, rec):
+    kr.draw_texture_rec_ez(NS(**dict(vars(TEX), width=v)), (0, 0, 1, 1), (0, 0))
+    return rec.calls()[-1][1][1]
+
+
 def locs(v, rec):
     kr.begin_shader_mode(NS(id=1, locs=v))
     return rec.calls()[-1][1][1]
@@ -82,24 +87,25 @@ def checksum(v, rec):
 
 NEGATIVE = "can't convert negative value to {}"
 TOO_LARGE = "value too large to convert to {}"
-# site, lowest, highest, error below, error above
+C_LONG, C_ULONG = (f"Python int too large to convert to C {t}" for t in ("long", "unsigned long"))
+# site, lowest, highest, error below, error above, error for 2**64
 RANGES = [
-    (blend, -2**31, 2**31 - 1, TOO_LARGE.format("int"), TOO_LARGE.format("int")),
-    (texture_id, 0, 2**32 - 1, NEGATIVE.format("unsigned int"), TOO_LARGE.format("unsigned int")),
-    (locs, 0, 2**64 - 1, NEGATIVE.format("size_t"), "Python int too large to convert to C unsigned long"),
-    (checksum, -2**63, 2**63 - 1, "Python int too large to convert to C long",
-     "Python int too large to convert to C long"),
+    (blend, -2**31, 2**31 - 1, TOO_LARGE.format("int"), TOO_LARGE.format("int"), C_LONG),
+    (texture_id, 0, 2**32 - 1, NEGATIVE.format("unsigned int"), TOO_LARGE.format("unsigned int"), C_ULONG),
+    (texture_width, -2**31, 2**31 - 1, TOO_LARGE.format("int"), TOO_LARGE.format("int"), C_LONG),
+    (locs, 0, 2**64 - 1, NEGATIVE.format("size_t"), C_ULONG, C_ULONG),
+    (checksum, -2**63, 2**63 - 1, C_LONG, C_LONG, C_LONG),
 ]
 
 
 @pytest.mark.parametrize("make", [int, Int, Number], ids=["int", "subclass", "__int__"])
-@pytest.mark.parametrize("site, low, high, below, above", RANGES, ids=lambda v: getattr(v, "__name__", None))
-def test_integer_ranges(rec, site, low, high, below, above, make):
+@pytest.mark.parametrize("site, low, high, below, above, far", RANGES, ids=lambda v: getattr(v, "__name__", None))
+def test_integer_ranges(rec, site, low, high, below, above, far, make):
     """-1 and 0 are compact: ints take the inline path there, other numbers
     the general one."""
     for value in (v for v in {low, high, 0, -1, 1, 2**30 - 1, 2**30} if low <= v <= high):
         assert site(make(value), rec) == value
-    for value, message in ((low - 1, below), (high + 1, above)):
+    for value, message in ((low - 1, below), (high + 1, above), (2**64, far)):
         rec.reset()
         with pytest.raises(OverflowError) as info:
             site(make(value), rec)
