@@ -20,7 +20,6 @@ TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 S4, P2, C3 = (0, 0, 1, 1), (0, 0), (1, 2, 3)
 SH = KrShader(9, 0x1000)
 VEC2 = "kora_ui.fast.krvector2.krvector2.KrVector2"
-KRRECT = "kora_ui.fast.krrect.krrect.KrRect"
 KRSHADER = "kora_ui.fast.krshader.krshader.KrShader"
 NONE_SUB = "'NoneType' object is not subscriptable"
 NOT_FLOAT = "must be real number, not {}"
@@ -148,8 +147,6 @@ ERRORS = {
                                   "Argument 'value' has incorrect type (expected tuple, got list)"),
     "vec4 items before shader": (lambda: kr.set_krshader_value_vec4_v(5, 1, [1]), TypeError,
                                  "Expected a mapping, got int"),
-    "location shader type": (lambda: kr.get_krshader_location(5, None), TypeError,
-                             f"Argument 'shader' has incorrect type (expected {KRSHADER}, got int)"),
     **{f"{kind} location {i}": (lambda k=kind, n=name: shader_fn(k, "location")(shader(k), n), exc, msg)
        for kind in ("raw", "kr") for i, (name, exc, msg) in enumerate([
            (None, AttributeError, NO_ATTR.format("NoneType", "encode")),
