@@ -1,5 +1,6 @@
 """The raylib entry-point table behind kora_raylib: what init_raylib_pointers
-stores, and what a call does while its entry is still unset."""
+stores, and what a call does while its entry is still unset or, for the
+exported routines, while an error is pending."""
 
 import json
 import os
@@ -11,6 +12,7 @@ import traceback
 
 import pytest
 
+from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
 from calls import CALLS
@@ -126,6 +128,9 @@ def test_refused_arguments_change_nothing(rec, init, argument, text):
     assert entry_state() == list(NAMES)
 
 
+ROUTINE = "kora_ui.fast.raylib.kora_raylib."
+
+
 @pytest.mark.parametrize("routine, args, entry", [
     ("c_clear_background_blank", (), "ClearBackground"),
     ("begin_krshader_mode", (KrShader(1, 0),), "BeginShaderMode"),
@@ -143,4 +148,24 @@ def test_exported_routine_with_its_entry_unset(rec, routine, args, entry):
         info = fails(rec, RuntimeError, NOT_SET.format(entry), kora_capi_consumer.call, routine, *args)
     finally:
         kr.init_raylib_pointers(rec.addresses())
-    assert traceback.extract_tb(info.tb)[-1].name == "kora_ui.fast.raylib.kora_raylib." + routine
+    assert traceback.extract_tb(info.tb)[-1].name == ROUTINE + routine
+
+
+@pytest.mark.parametrize("routine, args, calls, entry", [
+    # Called all the same; the pending error gets the routine's entry.
+    ("begin_drawing", (0,), [("BeginDrawing",)], "begin_drawing"),
+    ("end_drawing", (1,), [("EndDrawing",)], "end_drawing"),
+    # Nothing to convert: clears all the same and adds no entry.
+    ("c_clear_background_blank", (), [("ClearBackground", (0, 0, 0, 0))], None),
+    # Tests for a pending error after its conversion: skips raylib.
+    ("kr_clear_background", (KrRect(1, 2, 3, 4),), [], "kr_clear_background"),
+], ids=lambda v: v if isinstance(v, str) else None)
+def test_exported_routine_called_with_an_error_pending(rec, routine, args, calls, entry):
+    """As a sibling module may call the frame brackets and the clears."""
+    import kora_capi_consumer
+
+    with pytest.raises(RuntimeError, match="^pending$") as info:
+        kora_capi_consumer.call_pending(routine, *args)
+    assert rec.calls() == calls
+    names = [f.name for f in traceback.extract_tb(info.tb) if f.name.startswith(ROUTINE)]
+    assert names == ([ROUTINE + entry] if entry else [])
