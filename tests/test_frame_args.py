@@ -210,22 +210,17 @@ def test_tuple_call_path_holds_its_own_references():
     assert (sys.getrefcount(value), sys.getrefcount(name)) == counts and name == "fresh"
 
 
-@pytest.mark.parametrize("name", NOARGS)
-def test_no_argument_entries_accept_an_empty_keyword_dict(rec, name):
-    getattr(kr, name)(**{})
-    getattr(kr, name)(*())
-    assert len(rec.calls()) == 2
-
-
-@pytest.mark.parametrize("args, kwargs", [
-    ((), dict(color=COL, position=POS, source_rec=SRC, texture=TEX)),
-    ((TEX, SRC), dict(color=COL, position=POS)),
-    ((TEX,), {"".join(["sour", "ce_rec"]): SRC, "po" + "sition".lower(): POS, "color": COL}),
-    ((TEX, SRC, POS), {MyStr("color"): COL}),
+@pytest.mark.parametrize("name, args, kwargs, drawn", [
+    ("draw_texture_rec", (), dict(color=COL, position=POS, source_rec=SRC, texture=TEX), DRAWN),
+    ("draw_texture_rec", (TEX, SRC), dict(color=COL, position=POS), DRAWN),
+    ("draw_texture_rec", (TEX,), {"".join(["sour", "ce_rec"]): SRC, "po" + "sition".lower(): POS, "color": COL},
+     DRAWN),
+    ("draw_texture_rec", (TEX, SRC, POS), {MyStr("color"): COL}, DRAWN),
+    *[(name, (), {}, ("".join(map(str.title, name.split("_"))),)) for name in NOARGS],  # an empty keyword dict
 ])
-def test_keyword_arguments_are_matched(rec, args, kwargs):
-    assert kr.draw_texture_rec(*args, **kwargs) is None
-    assert rec.calls() == [DRAWN]
+def test_keyword_arguments_are_matched(rec, name, args, kwargs, drawn):
+    assert getattr(kr, name)(*args, **kwargs) is None
+    assert rec.calls() == [drawn]
 
 
 @pytest.mark.parametrize("call, value, expected", [  # ranges: test_boundaries
