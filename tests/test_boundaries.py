@@ -99,7 +99,7 @@ RANGES = [
 
 
 @pytest.mark.parametrize("make", [int, Int, Number], ids=["int", "subclass", "__int__"])
-@pytest.mark.parametrize("site, low, high, below, above, far", RANGES, ids=lambda v: getattr(v, "__name__", None))
+@pytest.mark.parametrize("site, low, high, below, above, far", RANGES, ids=[row[0].__name__ for row in RANGES])
 def test_integer_ranges(rec, site, low, high, below, above, far, make):
     """-1 and 0 are compact: ints take the inline path there, other numbers
     the general one."""
