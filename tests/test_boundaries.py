@@ -16,6 +16,7 @@ from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
 from calls import CALLS, Int
 from conftest import fails
+from test_errors import hinted
 from test_frame_args import Number, params
 
 TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
@@ -38,14 +39,18 @@ TUPLES = [(name, i, *sizes(name, p)) for name in sorted(CALLS) if not name.start
 
 
 @pytest.mark.parametrize("name, index, need, reads, length", [
-    (*row, length) for row in TUPLES for length in ("short", "needed", "surplus") if row[2] or length != "short"])
+    (*row, length) for row in TUPLES for length in ("None", "short", "needed", "surplus")
+    if row[2] or length != "short"])
 def test_tuple_lengths(rec, name, index, need, reads, length):
-    """One item short raises IndexError before raylib (a uniform array takes
-    any length); items past the ones read are never looked at."""
+    """None and one item short fail before raylib (a uniform array takes any
+    length); items past the ones read are never looked at."""
     args = CALLS[name].args()[0]
-    value = {"short": (1.0,) * (need - 1), "needed": (1.0,) * need, "surplus": (1.0,) * reads + ("never read",)}
+    value = {"None": None, "short": (1.0,) * (need - 1), "needed": (1.0,) * need,
+             "surplus": (1.0,) * reads + ("never read",)}
     call = lambda: getattr(kr, name)(*args[:index], value[length], *args[index + 1:])  # noqa: E731
-    if length == "short":
+    if length == "None":
+        fails(rec, TypeError, "'NoneType' object is not subscriptable", call)
+    elif length == "short":
         fails(rec, IndexError, "tuple index out of range", call)
     else:
         call()
@@ -60,6 +65,11 @@ def blend(v, rec):
 def texture_id(v, rec):
     kr.draw_texture_rec_ez(NS(**dict(vars(TEX), id=v)), (0, 0, 1, 1), (0, 0))
     return rec.calls()[-1][1][0]
+
+
+def texture_width(v, rec):
+    kr.draw_texture_rec_ez(NS(**dict(vars(TEX), width=v)), (0, 0, 1, 1), (0, 0))
+    return rec.calls()[-1][1][1]
 
 
 def locs(v, rec):
@@ -77,24 +87,25 @@ def checksum(v, rec):
 
 NEGATIVE = "can't convert negative value to {}"
 TOO_LARGE = "value too large to convert to {}"
-# site, lowest, highest, error below, error above
+C_LONG, C_ULONG = (f"Python int too large to convert to C {t}" for t in ("long", "unsigned long"))
+# site, lowest, highest, error below, error above, error for 2**64
 RANGES = [
-    (blend, -2**31, 2**31 - 1, TOO_LARGE.format("int"), TOO_LARGE.format("int")),
-    (texture_id, 0, 2**32 - 1, NEGATIVE.format("unsigned int"), TOO_LARGE.format("unsigned int")),
-    (locs, 0, 2**64 - 1, NEGATIVE.format("size_t"), "Python int too large to convert to C unsigned long"),
-    (checksum, -2**63, 2**63 - 1, "Python int too large to convert to C long",
-     "Python int too large to convert to C long"),
+    (blend, -2**31, 2**31 - 1, TOO_LARGE.format("int"), TOO_LARGE.format("int"), C_LONG),
+    (texture_id, 0, 2**32 - 1, NEGATIVE.format("unsigned int"), TOO_LARGE.format("unsigned int"), C_ULONG),
+    (texture_width, -2**31, 2**31 - 1, TOO_LARGE.format("int"), TOO_LARGE.format("int"), C_LONG),
+    (locs, 0, 2**64 - 1, NEGATIVE.format("size_t"), C_ULONG, C_ULONG),
+    (checksum, -2**63, 2**63 - 1, C_LONG, C_LONG, C_LONG),
 ]
 
 
 @pytest.mark.parametrize("make", [int, Int, Number], ids=["int", "subclass", "__int__"])
-@pytest.mark.parametrize("site, low, high, below, above", RANGES, ids=lambda v: getattr(v, "__name__", None))
-def test_integer_ranges(rec, site, low, high, below, above, make):
+@pytest.mark.parametrize("site, low, high, below, above, far", RANGES, ids=[row[0].__name__ for row in RANGES])
+def test_integer_ranges(rec, site, low, high, below, above, far, make):
     """-1 and 0 are compact: ints take the inline path there, other numbers
     the general one."""
     for value in (v for v in {low, high, 0, -1, 1, 2**30 - 1, 2**30} if low <= v <= high):
         assert site(make(value), rec) == value
-    for value, message in ((low - 1, below), (high + 1, above)):
+    for value, message in ((low - 1, below), (high + 1, above), (2**64, far)):
         rec.reset()
         with pytest.raises(OverflowError) as info:
             site(make(value), rec)
@@ -125,17 +136,6 @@ def test_uniform_types_zero_to_three_are_floats(rec, uniform_type, floats):
 ARRAYS = [("set_krshader_value_float_v", 4, 1.0), ("set_krshader_value_vec4_v", 16, dict(x=1, y=2, z=3, w=4))]
 
 
-class Hinted:
-    def __init__(self, hint):
-        self.hint = hint
-
-    def __length_hint__(self):
-        return self.hint
-
-    def __iter__(self):
-        return iter(())
-
-
 @pytest.mark.parametrize("name, size, item", ARRAYS)
 @pytest.mark.parametrize("beyond", [0, 1], ids=["largest", "beyond"])
 def test_array_reservation_limits(rec, name, size, item, beyond):
@@ -146,4 +146,4 @@ def test_array_reservation_limits(rec, name, size, item, beyond):
     largest = (2**63 - 1) // size
     exc = RuntimeError if beyond else MemoryError
     fails(rec, exc, "vector::reserve" if beyond else None, getattr(kr, name), KrShader(1, 0), 0,
-          Hinted(largest + beyond))
+          hinted(largest + beyond))

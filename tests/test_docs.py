@@ -19,9 +19,10 @@ from kora_ui.fast.raylib import kora_raylib as kr
 import kora_capi_consumer as consumer
 import test_cache
 import test_errors
+from test_boundaries import RANGES
 from test_draw import KRVEC_EZ
 from test_entry_points import NAMES, NOT_SET
-from test_frame_args import RAYLIB, count_errors, params, refusals
+from test_frame_args import COUNTS, RAYLIB, params, refusals
 from tooling import ROOT, SRC, run
 
 TEXT = (ROOT / "docs" / "api.md").read_text()
@@ -43,9 +44,10 @@ def checked_messages():
     """`Error: message` of every failure the suite checks exactly."""
     rows = [row[1:3] for row in [*test_errors.ERRORS.values(), *test_cache.UNPICKLING]]
     rows += [(call[1], call[2]) for call in test_cache.ERRORS.values()]
-    rows += [(TypeError, f"{name}() {case[2]}") for name in RAYLIB for case in count_errors(name)]
+    rows += [(TypeError, f"{name}() {message}") for name, _, _, message in COUNTS]
     rows += [r[1:] for name in RAYLIB for p in params(getattr(kr, name)) for r in refusals(name, p)]
     rows += [(RuntimeError, NOT_SET.format(name)) for name in NAMES]
+    rows += [(OverflowError, message) for row in RANGES for message in row[3:]]
     rows += [(exc, msg) for _, _, exc, msg in KRVEC_EZ if exc]
     return {f"{'pickle.' * (exc is pickle.PickleError)}{exc.__qualname__}: {msg}" for exc, msg in rows}
 

@@ -1,41 +1,29 @@
 """The raylib entry-point table behind kora_raylib: what init_raylib_pointers
-stores, and what a call does while its entry is still unset."""
+stores, and what a call does while its entry is still unset or, for the
+exported routines, while an error is pending."""
 
 import json
 import os
 import pathlib
+import re
 import subprocess
 import sys
-import types
+import traceback
 
 import pytest
 
+from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
+from calls import CALLS
 
 NAMES = ("DrawTextureRec", "DrawTexturePro", "BeginBlendMode", "EndBlendMode", "BeginTextureMode",
          "EndTextureMode", "ClearBackground", "BeginShaderMode", "EndShaderMode", "SetShaderValue",
          "GetShaderLocation", "BeginDrawing", "EndDrawing", "SetShaderValueV")
 
-_TEX = types.SimpleNamespace(id=1, width=2, height=3, mipmaps=1, format=7)
-_SHADER = types.SimpleNamespace(id=1, locs=0)
 # One call per entry that goes through that entry and no other.
-PROBES = {
-    "DrawTextureRec": lambda: kr.draw_texture_rec(_TEX, (0, 0, 2, 3), (0, 0), (1, 2, 3)),
-    "DrawTexturePro": lambda: kr.draw_texture_pro(_TEX, (0, 0, 2, 3), (0, 0, 2, 3), (0, 0), 0.0, (1, 2, 3)),
-    "BeginBlendMode": lambda: kr.begin_blend_mode(1),
-    "EndBlendMode": kr.end_blend_mode,
-    "BeginTextureMode": lambda: kr.begin_texture_mode(types.SimpleNamespace(id=1, texture=_TEX, depth=_TEX)),
-    "EndTextureMode": kr.end_texture_mode,
-    "ClearBackground": lambda: kr.clear_background((1, 2, 3)),
-    "BeginShaderMode": lambda: kr.begin_shader_mode(_SHADER),
-    "EndShaderMode": kr.end_shader_mode,
-    "SetShaderValue": lambda: kr.set_shader_value_float(_SHADER, 0, 1.0),
-    "GetShaderLocation": lambda: kr.get_shader_location(_SHADER, "u"),
-    "BeginDrawing": kr.begin_drawing,
-    "EndDrawing": kr.end_drawing,
-    "SetShaderValueV": lambda: kr.set_krshader_value_float_v(KrShader(1, 0), 0, [1.0]),
-}
+USERS = {name: re.sub(r"(?<!^)([A-Z])", r"_\1", name).lower() for name in NAMES}
+USERS["SetShaderValueV"] = "set_krshader_value_float_v"
 
 
 NOT_SET = "raylib function {} is not set; call init_raylib_pointers first"
@@ -44,9 +32,9 @@ NOT_SET = "raylib function {} is not set; call init_raylib_pointers first"
 def entry_state():
     """The names of the entries that are set, found by calling each one's user."""
     state = []
-    for name, probe in PROBES.items():
+    for name in NAMES:
         try:
-            probe()
+            CALLS[USERS[name]]()
         except RuntimeError as exc:
             assert str(exc) == NOT_SET.format(name)
             continue
@@ -80,15 +68,6 @@ def test_all_entries_null_after_import():
     assert json.loads(out) == []
 
 
-def test_null_entries_raise_instead_of_calling(blank):
-    assert entry_state() == []
-    with pytest.raises(RuntimeError, match="^raylib function ClearBackground is not set; "):
-        __import__("kora_capi_consumer").call("c_clear_background_blank")
-    kr.init_raylib_pointers(blank.addresses())
-    assert entry_state() == list(NAMES)
-    assert [call[0] for call in blank.calls()] == list(NAMES)
-
-
 def test_entries_are_updated_separately(blank):
     addresses = blank.addresses()
     HasInt = type("HasInt", (), {"__int__": lambda self: addresses["ClearBackground"]})
@@ -105,8 +84,18 @@ def test_entries_are_updated_separately(blank):
     kr.init_raylib_pointers({"begindrawing": begin, "BEGINDRAWING": begin, "BeginDrawing ": begin,
                              b"BeginDrawing": begin, 12: begin, "Other": -5})
     assert entry_state() == ["ClearBackground", "EndDrawing"]
+    kr.init_raylib_pointers(addresses)
+    blank.reset()
+    assert entry_state() == list(NAMES)
+    assert [call[0] for call in blank.calls()] == list(NAMES)
 
 
+def exported_init(pointers):
+    import kora_capi_consumer  # built into the native directory, which only conftest adds to the path
+    return kora_capi_consumer.call("init_raylib_pointers", pointers, 0)
+
+
+@pytest.mark.parametrize("init", [kr.init_raylib_pointers, exported_init], ids=["function", "exported"])
 @pytest.mark.parametrize("bad, exc, text", [
     (-1, OverflowError, "can't convert negative value to size_t"),
     (-2**70, OverflowError, "can't convert negative value to size_t"),
@@ -115,35 +104,68 @@ def test_entries_are_updated_separately(blank):
     (None, TypeError, "an integer is required"),
     (FailingKey, ZeroDivisionError, "no comparison"),
 ])
-def test_failure_stops_in_test_order(blank, bad, exc, text):
+def test_failure_stops_in_test_order(blank, init, bad, exc, text):
     addresses = blank.addresses()
     # The dict's own order differs from the order in which keys are tested.
     pointers = {FailingKey(): 1} if bad is FailingKey else {"BeginBlendMode": bad}
     pointers.update((name, addresses[name]) for name in reversed(NAMES) if name != "BeginBlendMode")
     with pytest.raises(exc) as excinfo:
-        kr.init_raylib_pointers(pointers)
+        init(pointers)
     assert str(excinfo.value) == text
     assert entry_state() == ["DrawTextureRec", "DrawTexturePro"]
 
 
-@pytest.mark.parametrize("argument, text", [
-    (None, "'NoneType' object is not iterable"),
-    ([("BeginDrawing", 0)], "Argument 'pointers' has incorrect type (expected dict, got list)"),
+@pytest.mark.parametrize("init, argument, text", [
+    (kr.init_raylib_pointers, None, "'NoneType' object is not iterable"),
+    (exported_init, None, "'NoneType' object is not iterable"),
+    (kr.init_raylib_pointers, [("BeginDrawing", 0)],
+     "Argument 'pointers' has incorrect type (expected dict, got list)"),
 ])
-def test_refused_arguments_change_nothing(rec, argument, text):
+def test_refused_arguments_change_nothing(rec, init, argument, text):
     with pytest.raises(TypeError) as excinfo:
-        kr.init_raylib_pointers(argument)
+        init(argument)
     assert str(excinfo.value) == text
     assert entry_state() == list(NAMES)
 
 
-def test_exported_init_raylib_pointers(blank):
-    import kora_capi_consumer as consumer  # built into the native directory, which only conftest adds to the path
-    init = lambda pointers: consumer.call("init_raylib_pointers", pointers, 0)  # noqa: E731
-    init({"EndDrawing": blank.addresses()["EndDrawing"], "BeginDrawing": 0})
-    assert entry_state() == ["EndDrawing"]
-    for bad, exc, text in ((None, TypeError, "'NoneType' object is not iterable"),
-                           ({"EndDrawing": -1}, OverflowError, "can't convert negative value to size_t")):
-        with pytest.raises(exc, match=f"^{text}$"):
-            init(bad)
-    assert entry_state() == ["EndDrawing"]
+ROUTINE = "kora_ui.fast.raylib.kora_raylib."
+
+
+@pytest.mark.parametrize("routine, args, entry", [
+    ("c_clear_background_blank", (), "ClearBackground"),
+    ("begin_krshader_mode", (KrShader(1, 0),), "BeginShaderMode"),
+    ("begin_drawing", (0,), "BeginDrawing"),
+    ("end_drawing", (0,), "EndDrawing"),
+])
+def test_exported_routine_with_its_entry_unset(rec, routine, args, entry):
+    """Only that entry is unset: the routine tests its own entry, names it
+    and adds its traceback entry."""
+    from conftest import fails
+    import kora_capi_consumer
+
+    kr.init_raylib_pointers({entry: 0})
+    try:
+        info = fails(rec, RuntimeError, NOT_SET.format(entry), kora_capi_consumer.call, routine, *args)
+    finally:
+        kr.init_raylib_pointers(rec.addresses())
+    assert traceback.extract_tb(info.tb)[-1].name == ROUTINE + routine
+
+
+@pytest.mark.parametrize("routine, args, calls, entry", [
+    # Called all the same; the pending error gets the routine's entry.
+    ("begin_drawing", (0,), [("BeginDrawing",)], "begin_drawing"),
+    ("end_drawing", (1,), [("EndDrawing",)], "end_drawing"),
+    # Nothing to convert: clears all the same and adds no entry.
+    ("c_clear_background_blank", (), [("ClearBackground", (0, 0, 0, 0))], None),
+    # Tests for a pending error after its conversion: skips raylib.
+    ("kr_clear_background", (KrRect(1, 2, 3, 4),), [], "kr_clear_background"),
+], ids=lambda v: v if isinstance(v, str) else None)
+def test_exported_routine_called_with_an_error_pending(rec, routine, args, calls, entry):
+    """As a sibling module may call the frame brackets and the clears."""
+    import kora_capi_consumer
+
+    with pytest.raises(RuntimeError, match="^pending$") as info:
+        kora_capi_consumer.call_pending(routine, *args)
+    assert rec.calls() == calls
+    names = [f.name for f in traceback.extract_tb(info.tb) if f.name.startswith(ROUTINE)]
+    assert names == ([ROUTINE + entry] if entry else [])

@@ -64,16 +64,14 @@ def test_krrect_new_slot():
     assert (result.x, result.y, result.w, result.h) == (1.5, -2.0, f32(0.1), 3.0)
 
 
-def test_c_get_texture_slot_returns_new_reference_or_attribute_error():
+def test_c_get_texture_slot_returns_a_new_reference():
+    """(Its AttributeError: the "c krtexture" rows of test_errors.)"""
     get_texture = slot(KrRenderTexture, 12, ctypes.py_object, ctypes.py_object)
     texture = object()
     rt = KrRenderTexture(types.SimpleNamespace(texture=texture))
     before = sys.getrefcount(texture)
     assert all(get_texture(rt) is texture for _ in range(100))
     assert sys.getrefcount(texture) == before
-    for holder in (None, object()):
-        with pytest.raises(AttributeError, match=f"^'{type(holder).__name__}' object has no attribute 'texture'$"):
-            get_texture(KrRenderTexture(holder))
 
 
 def test_cache_type_values():
