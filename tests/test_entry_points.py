@@ -136,6 +136,7 @@ ROUTINE = "kora_ui.fast.raylib.kora_raylib."
     ("begin_krshader_mode", (KrShader(1, 0),), "BeginShaderMode"),
     ("begin_drawing", (0,), "BeginDrawing"),
     ("end_drawing", (0,), "EndDrawing"),
+    ("set_krshader_value_int", (KrShader(1, 0), 2, -7, 0), "SetShaderValue"),
 ])
 def test_exported_routine_with_its_entry_unset(rec, routine, args, entry):
     """Only that entry is unset: the routine tests its own entry, names it
