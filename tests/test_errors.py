@@ -197,9 +197,17 @@ ERRORS = {
     "c value item": (lambda: C("set_krshader_value", SH, 0, (1.0, "y"), 1, 0), TypeError, NOT_FLOAT.format("str")),
     "c location None": (lambda: C("get_krshader_location", SH, None, 0), AttributeError,
                         NO_ATTR.format("NoneType", "encode")),
+    "scalar setter unset": (lambda: unset("SetShaderValue", kr.set_krshader_value_float, SH, 0, 1.0), RuntimeError,
+                            "raylib function SetShaderValue is not set; call init_raylib_pointers first"),
     "c location surrogate": (lambda: C("get_krshader_location", SH, "\udc80", 0), UnicodeEncodeError,
                              "'utf-8' codec can't encode character '\\udc80' in position 0: surrogates not allowed"),
 }
+
+
+def unset(entry, fn, *args):
+    """fn(*args) with the raylib entry `entry` unset (the test installs the recorder again)."""
+    kr.init_raylib_pointers({entry: 0})
+    return fn(*args)
 
 
 @pytest.mark.parametrize("case", ERRORS)

@@ -7,7 +7,6 @@ test order. Under the debug interpreter the total reference count stays flat."""
 import gc
 import itertools
 import os
-import re
 import subprocess
 import sys
 
@@ -17,12 +16,8 @@ import pytest
 import calls
 from calls import CALLS, Cache
 from conftest import slots
+from test_entry_points import NAMES, entry_state
 from test_leaks import cases
-
-ORDER = ("DrawTextureRec DrawTexturePro BeginBlendMode EndBlendMode BeginTextureMode EndTextureMode ClearBackground "
-         "BeginShaderMode EndShaderMode SetShaderValue GetShaderLocation BeginDrawing EndDrawing SetShaderValueV").split()
-USER = {e: re.sub(r"(?<!^)([A-Z])", r"_\1", e).lower() for e in ORDER} | {"SetShaderValueV": "set_krshader_value_float_v"}
-
 
 def attempt(fn, args, kwargs, n):
     """The exception of fn(*args, **kwargs) with allocations n, n+1, ... failing,
@@ -37,18 +32,6 @@ def attempt(fn, args, kwargs, n):
     return None
 
 
-def entries():
-    """The raylib entries that are set, by a call that uses each."""
-    found = []
-    for entry in ORDER:
-        try:
-            CALLS[USER[entry]]()
-            found.append(entry)
-        except RuntimeError as exc:
-            assert str(exc).startswith(f"raylib function {entry} is not set"), exc
-    return found
-
-
 def sweep(call, build, fails):
     """Attempts with n = 0, 1, ... until the call ends as it does unhindered."""
     args, kwargs = build()
@@ -57,7 +40,7 @@ def sweep(call, build, fails):
     for n in itertools.count():
         args, kwargs = build()
         if call.name == "init_raylib_pointers":
-            calls.kr.init_raylib_pointers(dict.fromkeys(ORDER, 0))
+            calls.kr.init_raylib_pointers(dict.fromkeys(NAMES, 0))
         held = [(c, slots(c)) for c in args if isinstance(c, Cache)]
         before = [(c, s and list(s)) for c, s in held]
         exc = attempt(call.function(), args, kwargs, n)
@@ -68,8 +51,8 @@ def sweep(call, build, fails):
             now = slots(cache)
             assert now is was is None or [*map(id, now)] == [*map(id, was)], f"allocation {n}: slots changed"
         if call.name == "init_raylib_pointers":
-            stored = entries()
-            assert stored == ORDER[: len(stored)], f"allocation {n}: {stored}"
+            stored = entry_state()
+            assert stored == list(NAMES[: len(stored)]), f"allocation {n}: {stored}"
 
 
 def growth(fn, *args):
