@@ -182,6 +182,25 @@ def test_second_interpreter_import_is_refused(rec, module, config):
     assert rec.calls() == [("EndDrawing",)]
 
 
+SUBINTERPRETER_FIRST = """
+import _interpreters
+interp = _interpreters.create("legacy")
+print(_interpreters.exec(interp, "import kora_ui.fast.koracache.koracache"))
+_interpreters.destroy(interp)
+try:
+    import kora_ui.fast.koracache.koracache
+except ImportError as exc:
+    print(exc)
+"""
+
+
+def test_the_first_interpreter_to_load_keeps_the_module():
+    """Whichever interpreter loads first, a subinterpreter too, keeps it."""
+    pytest.importorskip("_interpreters")
+    done = subprocess.run([sys.executable, "-c", SUBINTERPRETER_FIRST], capture_output=True, text=True, timeout=120)
+    assert done.stdout == f"None\n{NOT_SAFE}\n", done.stderr[-2000:]
+
+
 IMPOSTOR = """
 import gc, sys, types
 registry = types.ModuleType("_kora_ui_shared_types")
