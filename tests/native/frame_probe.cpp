@@ -9,6 +9,9 @@
 //   fail_with_entry()  raises ValueError("probe") with a traceback entry
 //                    "probe_entry" at line 7 of "probe_file", added while no
 //                    module dictionary exists (this module has none)
+//   expand(compressed, expanded_len, lengths)  the strings of a constant
+//                    table made of these parts (a list), or the table's error
+#include "kora_ui/fast/common/constants.h"
 #include "kora_ui/fast/common/native_exception.h"
 #include "kora_ui/fast/common/traceback.h"
 
@@ -17,6 +20,7 @@
 #include <new>
 #include <stdexcept>
 #include <typeinfo>
+#include <vector>
 
 namespace {
 
@@ -49,7 +53,37 @@ PyObject *fail_with_entry(PyObject *, PyObject *) {
     return nullptr;
 }
 
+PyObject *expand(PyObject *, PyObject *args) {
+    const char *data;
+    Py_ssize_t data_len, expanded_len;
+    PyObject *lengths;
+    if (!PyArg_ParseTuple(args, "y#nO!", &data, &data_len, &expanded_len, &PyTuple_Type, &lengths)) return nullptr;
+    const auto n = static_cast<int>(PyTuple_GET_SIZE(lengths));
+    std::vector<std::uint16_t> cut(static_cast<std::size_t>(n) + 1);
+    for (int i = 0; i < n; ++i)
+        cut[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(PyLong_AsLong(PyTuple_GET_ITEM(lengths, i)));
+    if (PyErr_Occurred()) return nullptr;
+    const kora::ConstTableDesc desc{reinterpret_cast<const std::uint8_t *>(data),
+                                    static_cast<std::size_t>(data_len),
+                                    static_cast<std::size_t>(expanded_len),
+                                    cut.data(),
+                                    n,
+                                    n,
+                                    0};
+    std::vector<PyObject *> out(static_cast<std::size_t>(n) + 1, nullptr);
+    int status = kora::expand_constants(desc, out.data());
+    PyObject *list = status == 0 ? PyList_New(n) : nullptr;
+    for (int i = 0; i < n; ++i) {
+        if (list)
+            PyList_SET_ITEM(list, i, out[static_cast<std::size_t>(i)]);
+        else
+            Py_XDECREF(out[static_cast<std::size_t>(i)]);
+    }
+    return list;
+}
+
 PyMethodDef methods[] = {
+    {"expand", expand, METH_VARARGS, nullptr},
     {"translate", translate, METH_O, nullptr},
     {"fail_with_entry", fail_with_entry, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
