@@ -202,24 +202,47 @@ def test_the_first_interpreter_to_load_keeps_the_module():
 
 
 IMPOSTOR = """
-import gc, sys, types
+import ctypes, gc, sys, types
+SETUP
+try:
+    import MODULE
+except TypeError as exc:
+    print(exc, "MODULE" in sys.modules)
+gc.collect()
+"""
+# A class made in Python with the function type's instance size.
+HEAP_CLASS = """
 registry = types.ModuleType("_kora_ui_shared_types")
 registry.function_type_v1 = type("Impostor", (), {"__slots__": tuple("s%d" % i for i in range(SLOTS))})
 sys.modules["_kora_ui_shared_types"] = registry
-try:
-    import kora_ui.fast.koracache.koracache
-except TypeError as exc:
-    print(exc, "kora_ui.fast.koracache.koracache" in sys.modules)
-gc.collect()
+"""
+# A copy of the real (static) type, its instance size one field larger.
+LARGER_COPY = """
+import kora_ui.fast.koracache.koracache
+registry = sys.modules["_kora_ui_shared_types"]
+api = ctypes.pythonapi
+api.PyCapsule_GetName.restype, api.PyCapsule_GetName.argtypes = ctypes.c_char_p, [ctypes.py_object]
+api.PyCapsule_GetPointer.restype = ctypes.c_void_p
+api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+api.PyCapsule_New.restype = ctypes.py_object
+api.PyCapsule_New.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+name = api.PyCapsule_GetName(registry.function_type_v1)
+copy = ctypes.create_string_buffer(1024)
+ctypes.memmove(copy, api.PyCapsule_GetPointer(registry.function_type_v1, name), 176)  # up to tp_flags
+ctypes.c_ssize_t.from_buffer(copy, 32).value += 8  # tp_basicsize
+registry.function_type_v1 = api.PyCapsule_New(ctypes.addressof(copy), name, None)
 """
 
 
-def test_impostor_in_the_shared_type_registry_is_refused():
-    """The shared function type is found through sys.modules; a class made in
-    Python with the same instance size must not be used to make functions."""
+@pytest.mark.parametrize("setup, module", [(HEAP_CLASS, "kora_ui.fast.koracache.koracache"),
+                                           (LARGER_COPY, "kora_ui.fast.raylib.kora_raylib")],
+                         ids=["heap class", "larger copy"])
+def test_impostor_in_the_shared_type_registry_is_refused(setup, module):
+    """The shared function type is found through sys.modules; only the type
+    this package made, with its instance layout, may be used to make functions."""
     slots = (type(kr.end_drawing).__basicsize__ - object.__basicsize__) // 8
-    done = subprocess.run([sys.executable, "-c", IMPOSTOR.replace("SLOTS", str(slots))],
-                          capture_output=True, text=True, timeout=120)
+    script = IMPOSTOR.replace("SETUP", setup.replace("SLOTS", str(slots))).replace("MODULE", module)
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
     refusal = "shared entry _kora_ui_shared_types.function_type_v1 is not this package's function type False\n"
     assert (done.returncode, done.stdout) == (0, refusal), done.stderr[-2000:]
 
