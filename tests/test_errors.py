@@ -103,7 +103,8 @@ ERRORS = {
     "texture mipmaps": (lambda: kr.draw_texture_rec_ez(tex(mipmaps="1"), S4, P2), TypeError, "an integer is required"),
     "texture format": (lambda: kr.draw_texture_krvec(tex(format=None), KrVector2(), KrRect(), 0), TypeError,
                        "an integer is required"),
-    "texture object": (lambda: kr.draw_texture_pro(NS(id=1), S4, S4, P2, 0, C3), AttributeError,
+    # a bad source as well: the texture is converted first
+    "texture object": (lambda: kr.draw_texture_pro(NS(id=1), None, S4, P2, 0, C3), AttributeError,
                        NO_ATTR.format("types.SimpleNamespace", "width")),
     # tuples, vectors and colours
     "background item": (lambda: kr.clear_background((1, 2, 3, None)), TypeError, NOT_FLOAT.format("NoneType")),
