@@ -198,8 +198,10 @@ ERRORS = {
     "c value item": (lambda: C("set_krshader_value", SH, 0, (1.0, "y"), 1, 0), TypeError, NOT_FLOAT.format("str")),
     "c location None": (lambda: C("get_krshader_location", SH, None, 0), AttributeError,
                         NO_ATTR.format("NoneType", "encode")),
-    "scalar setter unset": (lambda: unset("SetShaderValue", kr.set_krshader_value_float, SH, 0, 1.0), RuntimeError,
-                            "raylib function SetShaderValue is not set; call init_raylib_pointers first"),
+    **{f"{kind} scalar setter unset": (lambda k=kind: unset("SetShaderValue", shader_fn(k, "value_float"), shader(k), 0,
+                                                            1.0), RuntimeError,
+                                       "raylib function SetShaderValue is not set; call init_raylib_pointers first")
+       for kind in ("kr", "raw")},
     "c location surrogate": (lambda: C("get_krshader_location", SH, "\udc80", 0), UnicodeEncodeError,
                              "'utf-8' codec can't encode character '\\udc80' in position 0: surrogates not allowed"),
 }
