@@ -60,9 +60,11 @@ PyObject *expand(PyObject *, PyObject *args) {
     if (!PyArg_ParseTuple(args, "y#nO!", &data, &data_len, &expanded_len, &PyTuple_Type, &lengths)) return nullptr;
     const auto n = static_cast<int>(PyTuple_GET_SIZE(lengths));
     std::vector<std::uint16_t> cut(static_cast<std::size_t>(n) + 1);
-    for (int i = 0; i < n; ++i)
-        cut[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(PyLong_AsLong(PyTuple_GET_ITEM(lengths, i)));
-    if (PyErr_Occurred()) return nullptr;
+    for (int i = 0; i < n; ++i) {
+        long len = PyLong_AsLong(PyTuple_GET_ITEM(lengths, i));
+        if (len == -1 && PyErr_Occurred()) return nullptr;
+        cut[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(len);
+    }
     const kora::ConstTableDesc desc{reinterpret_cast<const std::uint8_t *>(data),
                                     static_cast<std::size_t>(data_len),
                                     static_cast<std::size_t>(expanded_len),
