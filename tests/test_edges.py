@@ -12,18 +12,11 @@ import pytest
 from calls import Cache, Int, Texture, krshader, raw_shader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
+from test_frame_args import Number
 
 FLT_MAX = struct.unpack("<f", b"\xff\xff\x7f\x7f")[0]
 ROUNDS_UP = 3.4028235677973366e38  # the least double that single precision rounds to infinity
 RECT, POS, TINT = (0, 0, 4, 4), (1, 2), (1, 2, 3, 4)
-
-
-class AsInt:
-    def __init__(self, value):
-        self.value = value
-
-    def __int__(self):
-        return self.value
 
 
 class RaisingKey(str):
@@ -61,7 +54,7 @@ def rec_draw(texture=None, tint=TINT):
     (lambda: StateOfNoTruth().__reduce__(), LookupError),  # the truth of the instance dict
     (lambda: rec_draw(tint=(Int(-1), 2, 3, 4)),  # -1.0 through __float__
      [("DrawTextureRec", (3, 64, 32, 1, 7), (0.0, 0.0, 4.0, 4.0), (1.0, 2.0), (255, 2, 3, 4))]),
-    (lambda: rec_draw(tex(id=AsInt(2**64 - 1))), (OverflowError, "value too large to convert to unsigned int")),
+    (lambda: rec_draw(tex(id=Number(2**64 - 1))), (OverflowError, "value too large to convert to unsigned int")),
     (lambda: rec_draw(tex(width=object())), (TypeError, "an integer is required")),
 ])
 def test_edge_values(rec, call, result):
