@@ -12,7 +12,7 @@ build trees are rebuilt from it at the end.
     make mutation ONLY='^args\\.'        # the mutants whose id matches a regex
     make mutation MUTATION_ARGS=--list  # list the mutants
     .toolchain/usr/bin/python3.15 tools/mutation.py [--only REGEX] [--modes release,debug]
-        [--timeout SECONDS] [--no-baseline] [--list] [ID ...]
+        [--timeout SECONDS] [--no-baseline] [--list] [--select PYTEST_K] [ID ...]
 
 The suites leave out the packaging tests (-m 'not slow': they build wheels
 with pip), the benchmark smoke test (a minute of timing runs that checks the
@@ -177,7 +177,10 @@ def main():
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--no-baseline", action="store_true", help="skip the runs on the unmodified source")
     ap.add_argument("--file", type=Path, default=ROOT / "tools" / "mutants.txt")
+    ap.add_argument("--select", help="a pytest -k expression: what this part of the suite alone kills")
     args = ap.parse_args()
+    if args.select:
+        PYTEST.extend(["-k", args.select])
     mutants = parse(args.file)
     chosen = [m for m in mutants if (not args.ids or m.id in args.ids) and (not args.only or re.search(args.only, m.id))]
     if args.ids and (unknown := set(args.ids) - {m.id for m in mutants}):
