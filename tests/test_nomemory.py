@@ -13,8 +13,9 @@ import sys
 import _testcapi
 import pytest
 
+import kora_capi_consumer as consumer
 import calls
-from calls import CALLS, Cache
+from calls import CALLS, Call, Cache
 from conftest import slots
 from test_entry_points import NAMES, entry_state
 from test_leaks import cases
@@ -61,7 +62,16 @@ def growth(fn, *args):
     return sys.gettotalrefcount() - total
 
 
-@pytest.mark.parametrize("call, build, fails", cases())
+# Paths that the call table reaches only without allocations to fail: a
+# refused checksum builds its error from fresh objects; a sibling module makes
+# a new cache through Cache's C-level table.
+MORE = [pytest.param(Call(name, function, args), args, fails, id=name) for name, function, args, fails in [
+    ("refused checksum", lambda: calls.koracache.__pyx_unpickle_Cache, lambda: ((Cache, 0, None), {}), True),
+    ("c new", lambda: consumer.cache_call, lambda: (("new",), {}), False),
+]]
+
+
+@pytest.mark.parametrize("call, build, fails", cases() + MORE)
 def test_every_allocation_failure_of_a_call_raises_memory_error(rec, call, build, fails):
     """The success paths of the call table and the failure paths of the balance checks."""
     gc.disable()  # no collection (and no finaliser) while the hooks are set
