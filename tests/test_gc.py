@@ -15,3 +15,7 @@ def test_the_collector_sees_every_reference_held(monkeypatch):
     for value in (type(fn), fn.__globals__, fn.__code__, kr, *held.values()):
         assert fn in gc.get_referrers(value), value
     assert cache in gc.get_referrers(slots(cache))
+    other = kr.end_drawing
+    for name in ("__doc__", "__module__"):
+        monkeypatch.delattr(other, name)  # an emptied field is skipped
+    assert other not in gc.get_referrers(*held.values())
