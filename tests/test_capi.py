@@ -123,12 +123,12 @@ def test_instances_point_at_the_published_table():
     get = ctypes.pythonapi.PyCapsule_GetPointer
     get.restype, get.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
     table = get(Cache.__dict__["__pyx_vtable__"], None)
-    for c in (Cache(), Cache.__new__(Cache), cache_call("new"), type("Sub", (Cache,), {})()):
+    for c in (Cache(), Cache.__new__(Cache), cache_call("new_"), type("Sub", (Cache,), {})()):
         assert ctypes.c_void_p.from_address(id(c) + object.__basicsize__).value == table
 
 
 def test_entries_do_what_the_methods_do():
-    c, v = cache_call("new"), object()
+    c, v = cache_call("new_"), object()
     assert type(c) is Cache and slots(c) == [None] * 32
     assert cache_call("c_set", c, 2, v) is None and c.get(A) is v and cache_call("c_get", c, 2) is v
     assert cache_call("c_get_or_set_val", c, 2, "new") is v
