@@ -106,7 +106,7 @@ def test_get_set_get_or_set_val_get_or_exec_and_clearing(do):
     assert do(c, "clear") is None and slots(c) == [None] * 32
 
 
-def test_keywords_subscription_and_member_names():
+def test_keywords_subscription_and_member_names_read_the_key_once():
     c, v = Cache(), Obj()
     assert all(c.get(m) is None and c[m] is None and getattr(c, m.name) is None for m in CacheType)
     assert c.set(value=v, type=A) is None and c.get(type=A) is v and c[A] is v and c.SHADER is v
@@ -117,6 +117,11 @@ def test_keywords_subscription_and_member_names():
         with pytest.raises(AttributeError) as info:
             c.__getattr__(name)
         assert info.value.args == (name,)
+    key = Impostor(3)
+    assert c[key] == "x" and key.reads == ["value"]
+    with pytest.raises(TypeError, match=f"^{NONE_SUB}$"):
+        detached()[key]  # detachment is found before the key is read
+    assert key.reads == ["value"]
 
 
 @pytest.mark.parametrize("op", OPS)
@@ -149,14 +154,6 @@ def test_cache_type_is_looked_up_at_each_call(monkeypatch):
     assert c.get(Key(value=7)) is None
     monkeypatch.setattr(builtins, "CacheType", other, raising=False)
     assert c.FIVE == "five" and c[other.FIVE] == "five"
-
-
-def test_subscription_reads_the_key_once_and_only_when_attached():
-    key = Impostor(3)
-    assert Cache()[key] is None and key.reads == ["value"]
-    with pytest.raises(TypeError, match=f"^{NONE_SUB}$"):
-        detached()[key]
-    assert key.reads == ["value"]
 
 
 # Each call fails on the cache that `make` gives (default: restored()), with

@@ -17,8 +17,6 @@ from kora_ui.fast.raylib import kora_raylib as kr
 from conftest import fails
 from recorder import f32
 
-call = consumer.call
-
 TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 T = (3, 64, 32, 1, 7)
 RT = NS(id=4, texture=TEX, depth=NS(id=5, width=8, height=8, mipmaps=0, format=19))
@@ -74,22 +72,16 @@ ROUTINES = [
 ]
 
 
-def test_every_exported_routine_is_covered():
-    assert {r[0] for r in ROUTINES} == set(kr.__pyx_capi__) == set(consumer.signatures)
-
-
 @pytest.mark.parametrize("name, args, result, calls", ROUTINES, ids=[r[0] for r in ROUTINES])
 def test_routines_call_raylib(rec, name, args, result, calls):
     rec.map_location("u_time", 4)
-    assert call(name, *args) == result
+    assert consumer.call(name, *args) == result
     assert rec.calls() == calls
 
 
 def raw(name, *argtypes):
     """The export `name` called directly, without the consumer's argument checks."""
-    get = ctypes.PYFUNCTYPE(ctypes.c_void_p, ctypes.py_object, ctypes.c_char_p)(
-        ("PyCapsule_GetPointer", ctypes.pythonapi))
-    return ctypes.PYFUNCTYPE(None, *argtypes)(get(kr.__pyx_capi__[name], consumer.signatures[name].encode()))
+    return ctypes.PYFUNCTYPE(None, *argtypes)(consumer.capsule_pointer(name, consumer.signatures[name]))
 
 
 def test_none_for_peer_arguments_and_texture_references(rec):
@@ -106,7 +98,8 @@ def test_none_for_peer_arguments_and_texture_references(rec):
 
 
 @pytest.mark.parametrize("name", sorted(kr.__pyx_capi__))
-def test_capsules_refuse_any_other_signature(name):
+def test_every_export_is_covered_and_refuses_any_other_signature(name):
+    assert {r[0] for r in ROUTINES} == set(kr.__pyx_capi__) == set(consumer.signatures)
     signature = consumer.signatures[name]
     assert consumer.capsule_pointer(name, signature)
     for wrong in {signature + " ", signature[:-1], signature.replace("> ,", ">,")} - {signature}:
