@@ -162,6 +162,7 @@ def test_cache_type_is_looked_up_at_each_call(monkeypatch):
 ERRORS = {
     "index too large": (lambda c: c.get(Key(value=2**31 - 1)), IndexError, "cache slot index 2147483647 out of range"),
     "index negative": (lambda c: c.set(Key(value=-2**31), 1), IndexError, "cache slot index -2147483648 out of range"),
+    "index 40": (lambda c: c.get(Key(value=40)), IndexError, "cache slot index 40 out of range"),
     "subscript past 31": (lambda c: c[Impostor(32)], IndexError, "cache slot index 32 out of range"),
     "key not int": (lambda c: c.get_or_set_val(Key(value="3"), 1), TypeError, "an integer is required"),
     "key too large": (lambda c: c.get_or_exec(Key(value=2**31), int), OverflowError,
@@ -174,6 +175,8 @@ ERRORS = {
     "subscript int": (lambda c: c[0], TypeError, KEY_TYPE),
     "subscript key, detached": (lambda c: c[Key(value=2)], TypeError, KEY_TYPE, detached),  # before detachment
     "iterate": (lambda c: list(c), TypeError, KEY_TYPE),
+    "attribute int": (lambda c: c.__getattr__(1), TypeError,
+                      "Argument 'type' has incorrect type (expected str, got int)"),
     "attribute str subclass": (lambda c: c.__getattr__(type("Name", (str,), {})("SHADER")), TypeError,
                                "Argument 'type' has incorrect type (expected str, got Name)"),
     "member names, no members": (lambda c: c.FONT, AttributeError,

@@ -180,14 +180,6 @@ PyObject *capsule_pointer(PyObject *, PyObject *args) {
     return p ? PyLong_FromVoidPtr(p) : nullptr;
 }
 
-PyObject *import_attr(const char *module, const char *name) {
-    PyObject *m = PyImport_ImportModule(module);
-    if (!m) return nullptr;
-    PyObject *attr = PyObject_GetAttrString(m, name);
-    Py_DECREF(m);
-    return attr;
-}
-
 int exec_module(PyObject *module) {
     static const char *const peers[][2] = {
         {kora::peers::kKrShaderModule, kora::peers::kKrShaderTypeName},
@@ -197,7 +189,7 @@ int exec_module(PyObject *module) {
         {"kora_ui.fast.koracache.koracache", "Cache"},
     };
     for (int i = 0; i < 5; ++i) {
-        PyObject *type = import_attr(peers[i][0], peers[i][1]);
+        PyObject *type = PyImport_ImportModuleAttrString(peers[i][0], peers[i][1]);
         if (!type) return -1;
         if (!PyType_Check(type)) {
             Py_DECREF(type);
@@ -206,7 +198,7 @@ int exec_module(PyObject *module) {
         }
         Py_XSETREF(g_types[i], reinterpret_cast<PyTypeObject *>(type));
     }
-    PyObject *capi = import_attr("kora_ui.fast.raylib.kora_raylib", "__pyx_capi__");
+    PyObject *capi = PyImport_ImportModuleAttrString("kora_ui.fast.raylib.kora_raylib", "__pyx_capi__");
     if (!capi) return -1;
     Py_XSETREF(g_capi, capi);
 #define KORA_TAKE(r) \
