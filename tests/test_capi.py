@@ -1,6 +1,6 @@
-"""The C-level interfaces as another native module uses them: kora_raylib's
-thirty exported routines, taken from __pyx_capi__ by signature, and Cache's
-C-level method table (through the kora_capi_consumer test module)."""
+"""kora_raylib's thirty exported routines as another native module uses them:
+taken from __pyx_capi__ by signature (through the kora_capi_consumer test
+module). Cache's C-level method table is tested with Cache."""
 
 import ctypes
 import sys
@@ -9,17 +9,13 @@ from types import SimpleNamespace as NS
 import pytest
 
 import kora_capi_consumer as consumer
-from kora_ui.core.enums import CacheType
-from kora_ui.fast.koracache.koracache import Cache
 from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krrendertex.kr_render_tex import KrRenderTexture
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
-from conftest import fails, slots
+from conftest import fails
 from recorder import f32
-
-call, cache_call = consumer.call, consumer.cache_call
 
 TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 T = (3, 64, 32, 1, 7)
@@ -70,27 +66,22 @@ ROUTINES = [
     ("set_krshader_value_vec4_v", (SH, 1, [], 0), None, []),
     ("set_krshader_value_float_v", (SH, 1, [0.5, 1, 2], 1), None, [("SetShaderValueV", S, 1, 0, 3, [0.5, 1.0, 2.0])]),
     ("set_krshader_value_float_v", (SH, 1, [], 1), None, []),
-    ("set_krshader_value_vec2_krvec", (SH, 1, KrVector2(10, 20.5), 0), None, [("SetShaderValue", S, 1, 1, [10.0, 20.5])]),
+    ("set_krshader_value_vec2_krvec", (SH, 1, KrVector2(10, 20.5), 0), None,
+     [("SetShaderValue", S, 1, 1, [10.0, 20.5])]),
     ("c_clear_background_blank", (), None, [("ClearBackground", (0, 0, 0, 0))]),
 ]
-
-
-def test_every_exported_routine_is_covered():
-    assert {r[0] for r in ROUTINES} == set(kr.__pyx_capi__) == set(consumer.signatures)
 
 
 @pytest.mark.parametrize("name, args, result, calls", ROUTINES, ids=[r[0] for r in ROUTINES])
 def test_routines_call_raylib(rec, name, args, result, calls):
     rec.map_location("u_time", 4)
-    assert call(name, *args) == result
+    assert consumer.call(name, *args) == result
     assert rec.calls() == calls
 
 
 def raw(name, *argtypes):
     """The export `name` called directly, without the consumer's argument checks."""
-    get = ctypes.PYFUNCTYPE(ctypes.c_void_p, ctypes.py_object, ctypes.c_char_p)(
-        ("PyCapsule_GetPointer", ctypes.pythonapi))
-    return ctypes.PYFUNCTYPE(None, *argtypes)(get(kr.__pyx_capi__[name], consumer.signatures[name].encode()))
+    return ctypes.PYFUNCTYPE(None, *argtypes)(consumer.capsule_pointer(name, consumer.signatures[name]))
 
 
 def test_none_for_peer_arguments_and_texture_references(rec):
@@ -98,7 +89,8 @@ def test_none_for_peer_arguments_and_texture_references(rec):
           None)
     draw = raw("c_draw_krtexture_krvec", *[ctypes.py_object] * 3, ctypes.c_int)
     texture = NS(**vars(TEX))
-    fails(rec, AttributeError, "'NoneType' object has no attribute 'x'", draw, KrRenderTexture(NS(texture=texture)), None, KrRect(), 0)
+    fails(rec, AttributeError, "'NoneType' object has no attribute 'x'", draw, KrRenderTexture(NS(texture=texture)),
+          None, KrRect(), 0)
     before = sys.getrefcount(texture)
     for _ in range(10):
         draw(KrRenderTexture(NS(texture=texture)), KrVector2(1, 2), KrRect(9, 8, 7, 6), 2)
@@ -106,53 +98,10 @@ def test_none_for_peer_arguments_and_texture_references(rec):
 
 
 @pytest.mark.parametrize("name", sorted(kr.__pyx_capi__))
-def test_capsules_refuse_any_other_signature(name):
+def test_every_export_is_covered_and_refuses_any_other_signature(name):
+    assert {r[0] for r in ROUTINES} == set(kr.__pyx_capi__) == set(consumer.signatures)
     signature = consumer.signatures[name]
     assert consumer.capsule_pointer(name, signature)
     for wrong in {signature + " ", signature[:-1], signature.replace("> ,", ">,")} - {signature}:
         with pytest.raises(ValueError, match="^PyCapsule_GetPointer called with incorrect name$"):
             consumer.capsule_pointer(name, wrong)
-
-
-# Cache's C-level method table
-
-A, B = CacheType.SHADER, CacheType.FONT  # slots 2 and 3
-
-
-def test_instances_point_at_the_published_table():
-    get = ctypes.pythonapi.PyCapsule_GetPointer
-    get.restype, get.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
-    table = get(Cache.__dict__["__pyx_vtable__"], None)
-    for c in (Cache(), Cache.__new__(Cache), cache_call("new"), type("Sub", (Cache,), {})()):
-        assert ctypes.c_void_p.from_address(id(c) + object.__basicsize__).value == table
-
-
-def test_entries_do_what_the_methods_do():
-    c, v = cache_call("new"), object()
-    assert type(c) is Cache and slots(c) == [None] * 32
-    assert cache_call("c_set", c, 2, v) is None and c.get(A) is v and cache_call("c_get", c, 2) is v
-    assert cache_call("c_get_or_set_val", c, 2, "new") is v
-    assert cache_call("c_get_or_set_val", c, 3, "b") == "b" == c.get(B)
-    assert cache_call("c_get_or_exec", c, 31, lambda: "w") == "w" == cache_call("c_get_or_exec", c, 31, None)
-    with pytest.raises(ZeroDivisionError, match="^division by zero$"):
-        cache_call("c_get_or_exec", c, 5, lambda: 1 / 0)
-    assert cache_call("c_clear_selected", c, [B], [A, B]) is None and slots(c)[2:4] == [None, "b"]
-    assert cache_call("c_clear", c) is None and slots(c) == [None] * 32
-
-
-# None is no list here (the method's defaults stand for lists); the blacklist
-# is read first. Other types reach the entry's own list test, which the
-# method's argument parser makes unreachable from Python.
-@pytest.mark.parametrize("blacklist, whitelist, error, message", [
-    (None, [A], TypeError, "^'NoneType' object is not iterable$"),
-    (None, [object()], TypeError, "^'NoneType' object is not iterable$"),
-    ([A], None, TypeError, "^'NoneType' object is not iterable$"), ([object()], None, AttributeError, "value"),
-    ((A,), [A], TypeError, "^Expected list, got tuple$"), ([A], (A,), TypeError, "^Expected list, got tuple$"),
-])
-def test_clear_selected_refuses_what_is_no_list(blacklist, whitelist, error, message):
-    c = Cache()
-    c.set(A, "a")
-    c.set(B, "b")
-    with pytest.raises(error, match=message):
-        cache_call("c_clear_selected", c, blacklist, whitelist)
-    assert (c.get(A), c.get(B)) == ("a", "b")

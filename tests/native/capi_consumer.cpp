@@ -1,23 +1,18 @@
 // kora_capi_consumer: a test module that uses kora_raylib's exported routines
 // and Cache's C-level method table exactly as a sibling native module does.
 // At import it takes every routine from `__pyx_capi__` with the signature it
-// was compiled against and Cache's table from `__pyx_vtable__`; its Python
-// functions then convert their arguments to the routines' C parameter types
-// and call straight through the pointers.
+// was compiled against and Cache's table from `__pyx_vtable__`; its functions
+// convert their arguments to the C parameter types and call the pointers.
 //
-//   call(name, *args)        one exported routine; every C parameter is given,
-//                            the trailing dispatch flag included
-//   cache_call(entry, *args) one entry of Cache's table (`new` takes none)
-//   capsule_pointer(name, signature)  the capsule's address taken with any
-//                            signature (to show that a wrong one is refused)
-//   call_pending(name, *args) as call, with a RuntimeError("pending") set
-//                            after the conversions, just before the routine
-//   signatures               dict: routine name -> compiled-in signature
+//   call(name, *args)          one exported routine; every C parameter is given, the dispatch flag included
+//   call_pending(name, *args)  as call, with RuntimeError("pending") set just before the routine runs
+//   cache_call(entry, *args)   one entry of Cache's table, by its field's name (`new_` takes none)
+//   capsule_pointer(name, signature)  the capsule's address taken with any signature (a wrong one is refused)
+//   signatures                 dict: routine name -> compiled-in signature
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <cfloat>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -38,17 +33,13 @@ using kora::koracache::CacheVTable;
 #define KORA_DECLARE(name) decltype(&rl::name) p_##name = nullptr;
 KORA_RAYLIB_CAPI(KORA_DECLARE)
 #undef KORA_DECLARE
-
-#define KORA_CACHE_ENTRIES(X)             \
-    X(c_clear, c_clear)                   \
-    X(c_clear_selected, c_clear_selected) \
-    X(c_get, c_get) X(c_set, c_set) X(c_get_or_set_val, c_get_or_set_val) X(c_get_or_exec, c_get_or_exec) X(new, new_)
+#define KORA_CACHE_ENTRIES(X) \
+    X(c_clear) X(c_clear_selected) X(c_get) X(c_set) X(c_get_or_set_val) X(c_get_or_exec) X(new_)
 
 // Owned for the life of the process, like any sibling module's imports.
 PyObject *g_capi = nullptr;
 const CacheVTable *g_cache_vtab = nullptr;
 PyTypeObject *g_types[5] = {};  // indexed by peer_index
-bool g_pending = false;         // call_pending: an error is set before the routine runs
 
 // Index into g_types of each peer type a parameter can have.
 template <class T>
@@ -65,20 +56,14 @@ bool convert(PyObject *o, PyObject *&out) {
 }
 
 bool convert(PyObject *o, int &out) {
-    long v = PyLong_AsLong(o);
-    if (v == -1 && PyErr_Occurred()) return false;
-    if (v < INT_MIN || v > INT_MAX) {
-        PyErr_SetString(PyExc_OverflowError, "out of C int range");
-        return false;
-    }
-    out = static_cast<int>(v);
-    return true;
+    out = PyLong_AsInt(o);
+    return out != -1 || !PyErr_Occurred();
 }
 
 bool convert(PyObject *o, float &out) {
     double d = PyFloat_AsDouble(o);
     if (d == -1.0 && PyErr_Occurred()) return false;
-    if (std::isfinite(d) && std::fabs(d) > FLT_MAX) {
+    if (std::isfinite(d) && std::fabs(d) > FLT_MAX) {  // the conversion would be undefined
         PyErr_SetString(PyExc_OverflowError, "out of C float range");
         return false;
     }
@@ -119,8 +104,9 @@ bool convert(PyObject *o, std::vector<T> &out) {
 }
 
 // Converts `args` to f's parameters, calls f (arrays passed by value: f gets
-// its own copy) and turns the outcome into a Python result.
-template <class R, class... A>
+// its own copy) and turns the outcome into a Python result. Pending: an error
+// is set after the conversions, before f runs.
+template <bool Pending, class R, class... A>
 PyObject *invoke(R (*f)(A...), PyObject *const *args, Py_ssize_t nargs) {
     if (nargs != static_cast<Py_ssize_t>(sizeof...(A)))
         return PyErr_Format(PyExc_TypeError, "expected %zu arguments, got %zd", sizeof...(A), nargs);
@@ -128,7 +114,7 @@ PyObject *invoke(R (*f)(A...), PyObject *const *args, Py_ssize_t nargs) {
     bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) { return (convert(args[I], std::get<I>(c)) && ...); }
     (std::index_sequence_for<A...>{});
     if (!ok) return nullptr;
-    if (g_pending) PyErr_SetString(PyExc_RuntimeError, "pending");
+    if (Pending) PyErr_SetString(PyExc_RuntimeError, "pending");
     if constexpr (std::is_void_v<R>) {
         std::apply(f, c);
         if (PyErr_Occurred()) return nullptr;  // void routines report failure only this way
@@ -150,12 +136,13 @@ const char *name_arg(PyObject *const *args, Py_ssize_t nargs) {
     return PyUnicode_AsUTF8(args[0]);
 }
 
+template <bool Pending>
 PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     const char *name = name_arg(args, nargs);
     if (!name) return nullptr;
     try {
 #define KORA_DISPATCH(r) \
-    if (std::strcmp(name, #r) == 0) return invoke(p_##r, args + 1, nargs - 1);
+    if (std::strcmp(name, #r) == 0) return invoke<Pending>(p_##r, args + 1, nargs - 1);
         KORA_RAYLIB_CAPI(KORA_DISPATCH)
 #undef KORA_DISPATCH
     } catch (const std::bad_alloc &) {
@@ -164,18 +151,11 @@ PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     return PyErr_Format(PyExc_KeyError, "no exported routine %s", name);
 }
 
-PyObject *call_pending(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
-    g_pending = true;
-    PyObject *r = call(self, args, nargs);
-    g_pending = false;
-    return r;
-}
-
 PyObject *cache_call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     const char *name = name_arg(args, nargs);
     if (!name) return nullptr;
-#define KORA_DISPATCH(entry, field) \
-    if (std::strcmp(name, #entry) == 0) return invoke(g_cache_vtab->field, args + 1, nargs - 1);
+#define KORA_DISPATCH(entry) \
+    if (std::strcmp(name, #entry) == 0) return invoke<false>(g_cache_vtab->entry, args + 1, nargs - 1);
     KORA_CACHE_ENTRIES(KORA_DISPATCH)
 #undef KORA_DISPATCH
     return PyErr_Format(PyExc_KeyError, "no Cache entry %s", name);
@@ -200,14 +180,6 @@ PyObject *capsule_pointer(PyObject *, PyObject *args) {
     return p ? PyLong_FromVoidPtr(p) : nullptr;
 }
 
-PyObject *import_attr(const char *module, const char *name) {
-    PyObject *m = PyImport_ImportModule(module);
-    if (!m) return nullptr;
-    PyObject *attr = PyObject_GetAttrString(m, name);
-    Py_DECREF(m);
-    return attr;
-}
-
 int exec_module(PyObject *module) {
     static const char *const peers[][2] = {
         {kora::peers::kKrShaderModule, kora::peers::kKrShaderTypeName},
@@ -217,7 +189,7 @@ int exec_module(PyObject *module) {
         {"kora_ui.fast.koracache.koracache", "Cache"},
     };
     for (int i = 0; i < 5; ++i) {
-        PyObject *type = import_attr(peers[i][0], peers[i][1]);
+        PyObject *type = PyImport_ImportModuleAttrString(peers[i][0], peers[i][1]);
         if (!type) return -1;
         if (!PyType_Check(type)) {
             Py_DECREF(type);
@@ -226,7 +198,7 @@ int exec_module(PyObject *module) {
         }
         Py_XSETREF(g_types[i], reinterpret_cast<PyTypeObject *>(type));
     }
-    PyObject *capi = import_attr("kora_ui.fast.raylib.kora_raylib", "__pyx_capi__");
+    PyObject *capi = PyImport_ImportModuleAttrString("kora_ui.fast.raylib.kora_raylib", "__pyx_capi__");
     if (!capi) return -1;
     Py_XSETREF(g_capi, capi);
 #define KORA_TAKE(r) \
@@ -234,37 +206,30 @@ int exec_module(PyObject *module) {
     KORA_RAYLIB_CAPI(KORA_TAKE)
 #undef KORA_TAKE
 
-    PyObject *type_dict = PyType_GetDict(g_types[peer_index<CacheObject>]);
-    if (!type_dict) return -1;
-    PyObject *capsule = nullptr;
-    int found = PyDict_GetItemStringRef(type_dict, "__pyx_vtable__", &capsule);
-    Py_DECREF(type_dict);
-    if (found <= 0) {
-        if (!found) PyErr_SetString(PyExc_KeyError, "__pyx_vtable__");
-        return -1;
-    }
+    // The table's capsule, found on the type as an attribute.
+    PyObject *capsule = PyObject_GetAttrString(reinterpret_cast<PyObject *>(g_types[4]), "__pyx_vtable__");
+    if (!capsule) return -1;
     g_cache_vtab = static_cast<const CacheVTable *>(PyCapsule_GetPointer(capsule, nullptr));
     Py_DECREF(capsule);
     if (!g_cache_vtab) return -1;
 
-    PyObject *signatures = PyDict_New();
-    if (!signatures || PyModule_Add(module, "signatures", signatures) < 0) return -1;
-#define KORA_ROW(r) {#r, rl::sig::r},
-    static const char *const rows[][2] = {KORA_RAYLIB_CAPI(KORA_ROW)};
+        // Py_BuildValue ignores the trailing null, there only to end the argument list.
+#define KORA_FORMAT(r) "ss"
+#define KORA_ROW(r) #r, rl::sig::r,
+    return PyModule_Add(module, "signatures",
+                        Py_BuildValue("{" KORA_RAYLIB_CAPI(KORA_FORMAT) "}", KORA_RAYLIB_CAPI(KORA_ROW) nullptr));
 #undef KORA_ROW
-    for (const auto &row : rows) {
-        PyObject *text = PyUnicode_FromString(row[1]);
-        int stored = text ? PyDict_SetItemString(signatures, row[0], text) : -1;
-        Py_XDECREF(text);
-        if (stored < 0) return -1;
-    }
-    return 0;
+#undef KORA_FORMAT
+}
+
+PyCFunction fastcall(PyObject *(*f)(PyObject *, PyObject *const *, Py_ssize_t)) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
 PyMethodDef methods[] = {
-    {"call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call)), METH_FASTCALL, nullptr},
-    {"call_pending", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call_pending)), METH_FASTCALL, nullptr},
-    {"cache_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(cache_call)), METH_FASTCALL, nullptr},
+    {"call", fastcall(call<false>), METH_FASTCALL, nullptr},
+    {"call_pending", fastcall(call<true>), METH_FASTCALL, nullptr},
+    {"cache_call", fastcall(cache_call), METH_FASTCALL, nullptr},
     {"capsule_pointer", capsule_pointer, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
