@@ -67,7 +67,7 @@ def growth(fn, *args):
 # a new cache through Cache's C-level table.
 MORE = [pytest.param(Call(name, function, args), args, fails, id=name) for name, function, args, fails in [
     ("refused checksum", lambda: calls.koracache.__pyx_unpickle_Cache, lambda: ((Cache, 0, None), {}), True),
-    ("c new", lambda: consumer.cache_call, lambda: (("new",), {}), False),
+    ("c new", lambda: consumer.cache_call, lambda: (("new_",), {}), False),
 ]]
 
 
