@@ -7,6 +7,7 @@ import pytest
 
 import kora_frame_probe
 
+
 def block(*items):
     """Compressed data of literal runs (bytes) and back-references (tuples of
     their two or three bytes), a control byte before each group of eight items."""
@@ -46,7 +47,7 @@ BLOCKS = {
     "literals": (b"\xffkora_ray\x03li", 10, b"kora_rayli"),
     "empty": (b"", 0, b""),
     "unread control byte": (b"\x01", 0, None),
-    # short form: distance b1, length b2 + 3; the byte just before the end is distance 0
+    # short form: the source immediately before the destination is distance 0
     "short, distance 0": (block(b"abc", (0, 0)), 6, b"abcabc"),
     "short, distance 1 length 5": (block(b"abcdef", (1, 2), b"!"), 12, b"abcdefabcde!"),
     "short, largest": (block(P400, (127, 255)), 658, with_copy(P400, 127, 258)),
@@ -94,11 +95,16 @@ def test_decoder_refuses_a_cut_block():
         expands_to(None, THREE[:n], FULL, (FULL,), 1)
 
 
-@pytest.mark.parametrize("data, size, lengths, strings", [
-    (b"\x01A", 1, (1,), ["A"]),
-    (b"", 0, (1,), None),  # a constant longer than the text
-    (b"\x01A", 1, (2,), None),
-    (b"\x01", 1, (1,), None),  # compressed data that ends early
-])
-def test_constant_table_cut(data, size, lengths, strings):
+# compressed, expanded size, the constants' lengths, the str constants (None: the table's error)
+CUTS = {
+    "one str constant": (b"\x01A", 1, (1,), ["A"]),
+    "a constant longer than the text": (b"", 0, (1,), None),
+    "a constant one byte past the text": (b"\x01A", 1, (2,), None),
+    "compressed data that ends early": (b"\x01", 1, (1,), None),
+}
+
+
+@pytest.mark.parametrize("case", CUTS)
+def test_constant_table_cut(case):
+    data, size, lengths, strings = CUTS[case]
     expands_to(strings, data, size, lengths)
