@@ -1,7 +1,6 @@
 """The benchmark harness runs: a few calls of a few cases, no timing judged."""
 import json
 import os
-import pathlib
 import shutil
 import subprocess
 import sys
@@ -9,8 +8,8 @@ import sys
 import pytest
 
 from recorder import NATIVE_DIR
+from tooling import ROOT
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
 BENCH_DIR = NATIVE_DIR.parent / "bench"
 # callgrind cannot run under the sanitizers; one build is enough to check it.
 CALLGRIND = os.environ.get("KORA_BUILD_VARIANT", "release") == "release" and shutil.which("valgrind")

@@ -2,7 +2,6 @@
 message it quotes is one that a test checks exactly, its capsule signature
 list is the export table, and the sibling-module example builds and works."""
 
-import ctypes
 import doctest
 import importlib
 import pickle
@@ -22,6 +21,7 @@ import test_errors
 from test_boundaries import RANGES
 from test_draw import KRVEC_EZ
 from test_entry_points import NAMES, NOT_SET
+from test_foundation import capi
 from test_frame_args import COUNTS, RAYLIB, params, refusals
 from tooling import ROOT, SRC, run
 
@@ -71,12 +71,10 @@ def test_every_quoted_message_is_raised_exactly_so():
 
 
 def test_doc_lists_every_capsule_signature():
-    name_of = ctypes.pythonapi.PyCapsule_GetName
-    name_of.restype, name_of.argtypes = ctypes.c_char_p, [ctypes.py_object]
     block = re.search(r"```text\n(.*?)```", TEXT, re.S).group(1)
     documented = [tuple(line.split(None, 1)) for line in block.splitlines()]
     table = kr.__pyx_capi__
-    assert documented == [(n, name_of(c).decode()) for n, c in table.items()]  # in the table's order
+    assert documented == [(n, capi.PyCapsule_GetName(c).decode()) for n, c in table.items()]  # in the table's order
     pointers = {consumer.capsule_pointer(n, s) for n, s in documented}
     assert len(pointers) == len(table) and None not in pointers
 

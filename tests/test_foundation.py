@@ -13,17 +13,17 @@ from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from recorder import f32
 
-_capi = ctypes.pythonapi
-_capi.PyCapsule_GetName.restype = ctypes.c_char_p
-_capi.PyCapsule_GetName.argtypes = [ctypes.py_object]
-_capi.PyCapsule_GetPointer.restype = ctypes.c_void_p
-_capi.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+capi = ctypes.pythonapi
+capi.PyCapsule_GetName.restype = ctypes.c_char_p
+capi.PyCapsule_GetName.argtypes = [ctypes.py_object]
+capi.PyCapsule_GetPointer.restype = ctypes.c_void_p
+capi.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
 
 HEAD = ctypes.sizeof(ctypes.c_ssize_t) + ctypes.sizeof(ctypes.c_void_p)  # PyObject_HEAD
 
 
 def vtable(tp):
-    return _capi.PyCapsule_GetPointer(tp.__dict__["__pyx_vtable__"], None)
+    return capi.PyCapsule_GetPointer(tp.__dict__["__pyx_vtable__"], None)
 
 
 def slot(tp, index, restype, *argtypes):
@@ -45,7 +45,7 @@ def vtable_of(obj):
 def test_type_layout_vtable_capsule_and_subclasses(tp, module, basicsize, slots):
     assert (tp.__module__, tp.__basicsize__) == (module, basicsize)
     capsule = tp.__dict__["__pyx_vtable__"]
-    assert type(capsule).__name__ == "PyCapsule" and _capi.PyCapsule_GetName(capsule) is None
+    assert type(capsule).__name__ == "PyCapsule" and capi.PyCapsule_GetName(capsule) is None
     assert all((ctypes.c_void_p * slots).from_address(vtable(tp)))
 
     class Sub(tp):

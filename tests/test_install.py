@@ -24,12 +24,8 @@ INFO = "kora_ui_native-0.1.0.dist-info/"
 # the package's.
 OWN = re.compile(r"kora_ui/fast/(raylib|koracache)/")
 NATIVE = {f"kora_ui/fast/raylib/kora_raylib{SUFFIX}", f"kora_ui/fast/koracache/koracache{SUFFIX}"}
-STANDIN_NATIVE = {
-    f"kora_ui/fast/krvector2/krvector2{SUFFIX}",
-    f"kora_ui/fast/krshader/krshader{SUFFIX}",
-    f"kora_ui/fast/krrect/krrect{SUFFIX}",
-    f"kora_ui/fast/krrendertex/kr_render_tex{SUFFIX}",
-}
+STANDIN_NATIVE = {f"kora_ui/fast/{m}{SUFFIX}" for m in
+                  ("krvector2/krvector2", "krshader/krshader", "krrect/krrect", "krrendertex/kr_render_tex")}
 
 pytestmark = [pytest.mark.slow, release_only]
 # Any fixed time: every timestamp of the sdist and wheels.
@@ -50,16 +46,11 @@ def expected(standins):
     return {p for p in files if OWN.match(p)} | NATIVE
 
 
-def file_names(archive):
-    """The file names of a wheel (auditwheel adds directory entries)."""
+def wheel_files(archive, info=False):
+    """name -> bytes of a wheel's files (not the directory entries that
+    auditwheel adds), its .dist-info left out unless info."""
     with zipfile.ZipFile(archive) as z:
-        return {n for n in z.namelist() if not n.endswith("/")}
-
-
-def python_files(archive):
-    """name -> bytes of a wheel's files, its .dist-info left out."""
-    with zipfile.ZipFile(archive) as z:
-        return {n: z.read(n) for n in file_names(archive) if ".dist-info/" not in n}
+        return {n: z.read(n) for n in z.namelist() if not n.endswith("/") and (info or ".dist-info/" not in n)}
 
 
 def build(*args):
@@ -140,7 +131,7 @@ def test_wheel_tag_comes_from_auditwheel(dist):
     grafts nothing: the modules are the built ones."""
     assert dist.local.name == f"kora_ui_native-0.1.0-{TAG}-{TAG}-linux_x86_64.whl"
     assert dist.wheel.name == f"kora_ui_native-0.1.0-{TAG}-{TAG}-manylinux2014_x86_64.manylinux_2_17_x86_64.whl"
-    assert python_files(dist.wheel) == python_files(dist.local)
+    assert wheel_files(dist.wheel) == wheel_files(dist.local)
     report = " ".join(run(sys.executable, "-m", "auditwheel", "show", dist.wheel).split())
     assert 'is consistent with the following platform tag: "manylinux_2_17_x86_64"' in report, report
     assert "libstdc++" not in report, report
@@ -151,18 +142,18 @@ def test_wheel_is_reproducible(dist, tmp_path):
     _, local, wheel = wheel_from(dist.sdist, tmp_path / "again")
     assert local.read_bytes() == dist.local.read_bytes()
     assert wheel.read_bytes() == dist.wheel.read_bytes()
-    for name, data in python_files(dist.wheel).items():
+    for name, data in wheel_files(dist.wheel).items():
         for path in (ROOT, dist.src, dist.build, tmp_path, Path(sys.base_prefix)):
             assert str(path).encode() not in data, (name, path)
 
 
 def test_wheel_files_and_metadata(dist):
-    assert set(python_files(dist.wheel)) == expected(standins=False)
-    info = {n for n in file_names(dist.wheel) if n.startswith(INFO)}
-    assert info == {INFO + n for n in ("METADATA", "WHEEL", "RECORD", "licenses/LICENSE")}
-    with zipfile.ZipFile(dist.wheel) as z:
-        assert z.read(INFO + "licenses/LICENSE") == (ROOT / "LICENSE").read_bytes()
-        meta = email.parser.Parser().parsestr(z.read(INFO + "METADATA").decode())
+    files = wheel_files(dist.wheel, info=True)
+    assert {n for n in files if not n.startswith(INFO)} == expected(standins=False)
+    info = {INFO + n for n in ("METADATA", "WHEEL", "RECORD", "licenses/LICENSE")}
+    assert {n for n in files if n.startswith(INFO)} == info
+    assert files[INFO + "licenses/LICENSE"] == (ROOT / "LICENSE").read_bytes()
+    meta = email.parser.Parser().parsestr(files[INFO + "METADATA"].decode())
     assert (meta["License-Expression"], meta["License-File"]) == ("MIT", "LICENSE")
     assert meta["Author"] and meta["Description-Content-Type"] == "text/markdown"
     assert "Development Status :: 3 - Alpha" in meta.get_all("Classifier")
@@ -191,14 +182,13 @@ def test_install_beside_the_package(dist, package_wheel, tmp_path):
     python = venv / "bin" / "python"
     assert run(python, "-c", "import pytest", check=False).returncode != 0, "the venv sees the toolchain's packages"
     site = Path(run(python, "-c", "import sysconfig; print(sysconfig.get_paths()['platlib'])").strip())
-    wheels = {"package": package_wheel, "native": dist.wheel}
-    files = {k: python_files(w) for k, w in wheels.items()}
+    wheels = {"package": (package_wheel, "kora_ui"), "native": (dist.wheel, "kora-ui-native")}
+    files = {k: wheel_files(w) for k, (w, _) in wheels.items()}
     assert not set(files["package"]) & set(files["native"])
 
-    names = {"package": "kora_ui", "native": "kora-ui-native"}
-
     def pip(action, kind, *options):
-        what = [wheels[kind], "--no-index", *options] if action == "install" else ["-y", names[kind]]
+        wheel, name = wheels[kind]
+        what = [wheel, "--no-index", *options] if action == "install" else ["-y", name]
         run(python, "-m", "pip", action, *what, cwd=tmp_path)
 
     def holds(*kinds):

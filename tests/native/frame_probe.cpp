@@ -1,6 +1,7 @@
 // kora_frame_probe: the frame's translation of native exceptions, for each
-// standard exception type (tests/test_frame_args.py). The modules' own
-// routines can only raise std::bad_alloc and std::length_error.
+// standard exception type (tests/test_frame_args.py; the modules' own
+// routines can only raise std::bad_alloc and std::length_error), and the
+// expansion of constant tables (tests/test_lzss.py).
 //
 //   translate(kind)  runs a routine that throws the standard exception named
 //                    kind ("bad_alloc", "out_of_range", ..., "int" for a
@@ -9,8 +10,12 @@
 //   fail_with_entry()  raises ValueError("probe") with a traceback entry
 //                    "probe_entry" at line 7 of "probe_file", added while no
 //                    module dictionary exists (this module has none)
-//   expand(compressed, expanded_len, lengths)  the strings of a constant
-//                    table made of these parts (a list), or the table's error
+//   expand(compressed, expanded_len, lengths, n_bytes=0)  the constants of a
+//                    table made of these parts (a list: str, the last n_bytes
+//                    bytes), or the table's error. The compressed data is
+//                    copied to a heap block of its exact size, as the table
+//                    expands into one, so that the sanitizers see any access
+//                    outside them.
 #include "kora_ui/fast/common/constants.h"
 #include "kora_ui/fast/common/native_exception.h"
 #include "kora_ui/fast/common/traceback.h"
@@ -57,7 +62,9 @@ PyObject *expand(PyObject *, PyObject *args) {
     const char *data;
     Py_ssize_t data_len, expanded_len;
     PyObject *lengths;
-    if (!PyArg_ParseTuple(args, "y#nO!", &data, &data_len, &expanded_len, &PyTuple_Type, &lengths)) return nullptr;
+    int n_bytes = 0;
+    if (!PyArg_ParseTuple(args, "y#nO!|i", &data, &data_len, &expanded_len, &PyTuple_Type, &lengths, &n_bytes))
+        return nullptr;
     const auto n = static_cast<int>(PyTuple_GET_SIZE(lengths));
     std::vector<std::uint16_t> cut(static_cast<std::size_t>(n) + 1);
     for (int i = 0; i < n; ++i) {
@@ -65,13 +72,14 @@ PyObject *expand(PyObject *, PyObject *args) {
         if (len == -1 && PyErr_Occurred()) return nullptr;
         cut[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(len);
     }
-    const kora::ConstTableDesc desc{reinterpret_cast<const std::uint8_t *>(data),
-                                    static_cast<std::size_t>(data_len),
+    const std::vector<std::uint8_t> compressed(data, data + data_len);
+    const kora::ConstTableDesc desc{compressed.data(),
+                                    compressed.size(),
                                     static_cast<std::size_t>(expanded_len),
                                     cut.data(),
-                                    n,
-                                    n,
-                                    0};
+                                    n - n_bytes,
+                                    n - n_bytes,
+                                    n_bytes};
     std::vector<PyObject *> out(static_cast<std::size_t>(n) + 1, nullptr);
     int status = kora::expand_constants(desc, out.data());
     PyObject *list = status == 0 ? PyList_New(n) : nullptr;

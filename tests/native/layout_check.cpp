@@ -25,34 +25,27 @@ namespace {
     KORA_SAME_FIELD(T, f);     \
     static_assert(std::is_same_v<decltype(::T::f), decltype(kora::rl::T::f)>, #T "." #f ": type differs")
 
+#define KORA_SAME_SCALARS2(T, f1, f2) \
+    KORA_SAME_SCALAR(T, f1);          \
+    KORA_SAME_SCALAR(T, f2)
+
+#define KORA_SAME_SCALARS4(T, f1, f2, f3, f4) \
+    KORA_SAME_SCALARS2(T, f1, f2);            \
+    KORA_SAME_SCALARS2(T, f3, f4)
+
 KORA_SAME_RECORD(Vector2);
-KORA_SAME_SCALAR(Vector2, x);
-KORA_SAME_SCALAR(Vector2, y);
-
+KORA_SAME_SCALARS2(Vector2, x, y);
 KORA_SAME_RECORD(Vector4);
-KORA_SAME_SCALAR(Vector4, x);
-KORA_SAME_SCALAR(Vector4, y);
-KORA_SAME_SCALAR(Vector4, z);
-KORA_SAME_SCALAR(Vector4, w);
-
+KORA_SAME_SCALARS4(Vector4, x, y, z, w);
 KORA_SAME_RECORD(Rectangle);
-KORA_SAME_SCALAR(Rectangle, x);
-KORA_SAME_SCALAR(Rectangle, y);
-KORA_SAME_SCALAR(Rectangle, width);
-KORA_SAME_SCALAR(Rectangle, height);
-
+KORA_SAME_SCALARS4(Rectangle, x, y, width, height);
 KORA_SAME_RECORD(Color);
-KORA_SAME_SCALAR(Color, r);
-KORA_SAME_SCALAR(Color, g);
-KORA_SAME_SCALAR(Color, b);
-KORA_SAME_SCALAR(Color, a);
-
+KORA_SAME_SCALARS4(Color, r, g, b, a);
 KORA_SAME_RECORD(Texture2D);
-KORA_SAME_SCALAR(Texture2D, id);
-KORA_SAME_SCALAR(Texture2D, width);
-KORA_SAME_SCALAR(Texture2D, height);
-KORA_SAME_SCALAR(Texture2D, mipmaps);
+KORA_SAME_SCALARS4(Texture2D, id, width, height, mipmaps);
 KORA_SAME_SCALAR(Texture2D, format);
+KORA_SAME_RECORD(Shader);
+KORA_SAME_SCALARS2(Shader, id, locs);
 
 // The nested textures are checked as Texture2D above.
 KORA_SAME_RECORD(RenderTexture2D);
@@ -63,9 +56,5 @@ static_assert(std::is_same_v<decltype(::RenderTexture2D::texture), ::Texture2D> 
               std::is_same_v<decltype(kora::rl::RenderTexture2D::texture), kora::rl::Texture2D> &&
               std::is_same_v<decltype(::RenderTexture2D::depth), ::Texture2D> &&
               std::is_same_v<decltype(kora::rl::RenderTexture2D::depth), kora::rl::Texture2D>);
-
-KORA_SAME_RECORD(Shader);
-KORA_SAME_SCALAR(Shader, id);
-KORA_SAME_SCALAR(Shader, locs);
 
 }  // namespace
