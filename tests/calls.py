@@ -1,32 +1,28 @@
 """The table of valid calls: one entry per Python-visible function of
-kora_raylib, per Cache method and for __pyx_unpickle_Cache.
+kora_raylib, per Cache method and for __pyx_unpickle_Cache, in CALLS by names
+such as "draw_texture_rec", "Cache.get", "__pyx_unpickle_Cache".
 
-Plain Python, no pytest: the package tree must be importable and, before a
-raylib entry is called, kora_raylib's raylib entries set (init_raylib_pointers
-with the recording raylib of tests/recorder.py or a no-op raylib). Give the
-same addresses to `use_addresses` so that the init_raylib_pointers entry
-installs them again instead of installing nothing.
+Plain Python, no pytest. Before a raylib entry is called, kora_raylib's raylib
+entries must be set (the recording raylib of tests/recorder.py or a no-op one);
+give the same addresses to `use_addresses` so that the init_raylib_pointers
+entry installs them again instead of installing nothing.
 
-    CALLS                 {name: Call}, names such as "draw_texture_rec",
-                          "Cache.get", "__pyx_unpickle_Cache"
-    call.function()       the callable, looked up at each use (a module
-                          attribute, or an attribute of Cache: methods are
-                          taken from the class, the instance is args[0])
-    call.args()           fresh (args, kwargs) of a valid call, parameters by
-                          position
-    call.keywords()       the same call with every parameter by keyword, in
-                          declaration order (None where the callable takes no
-                          keywords)
-    call.variants         {label: builder} of further success paths (cache hit
-                          and miss, other uniform types, ...); each builder
-                          returns (args, kwargs) like call.args
-    call(builder=None)    runs one call made by builder (default call.args)
+    call.function()     the callable, looked up at each use (methods are taken
+                        from the class, the instance is args[0])
+    call.args()         fresh (args, kwargs) of a valid call, by position
+    call.keywords()     the same with every parameter after the instance by
+                        keyword, in declaration order (None where the
+                        callable takes no keywords)
+    call.variants       {label: builder} of further success paths (cache hit
+                        and miss, other uniform types, ...), each returning
+                        (args, kwargs) like call.args
+    call(builder=None)  runs one call made by builder (default call.args)
 
-Every builder makes new objects on each call, none of them immortal: ints
-past the small-int cache or of an int subclass, floats, tuples, lists and
-dicts built per call, peer instances, and texture, shader and key objects
-whose attributes are properties returning values the object holds (reachable
-through vars(), so a test can read their reference counts).
+Every builder makes new objects, none of them immortal: ints past the
+small-int cache or of an int subclass, floats, tuples, lists and dicts built
+per call, peer instances, and texture, shader and key objects whose attributes
+are properties over values the object holds (reachable through vars(), so
+that a test can read their reference counts).
 """
 import operator
 
@@ -255,9 +251,6 @@ def _state_cache():
     cache.note = Payload()
     return cache
 
+
 CALLS = {call.name: call for call in RAYLIB + CACHE}
 
-
-def raylib_names():
-    """The Python-visible functions of kora_raylib."""
-    return sorted(n for n, v in vars(kr).items() if type(v) is type(kr.end_drawing))
