@@ -64,17 +64,11 @@ class Recorder:
 
     def __init__(self, path=None):
         self.lib = ctypes.CDLL(str(path or NATIVE_DIR / "libkr_recorder.so"))
-        for name, restype, *argtypes in [
-            ("rec_reset", None), ("rec_count", ctypes.c_int), ("rec_get", ctypes.c_char_p, ctypes.c_int),
-            ("rec_set_location", None, ctypes.c_int), ("rec_map_location", None, ctypes.c_char_p, ctypes.c_int),
-            ("rec_entry", ctypes.c_char_p, ctypes.c_int, ctypes.POINTER(ctypes.c_size_t)),
-        ]:
+        for name, restype, *argtypes in [("rec_reset", None), ("rec_count", ctypes.c_int),
+                                          ("rec_get", ctypes.c_char_p, ctypes.c_int),
+                                          ("rec_map_location", None, ctypes.c_char_p, ctypes.c_int)]:
             getattr(self.lib, name).restype, getattr(self.lib, name).argtypes = restype, argtypes
-        self._addresses, address = {}, ctypes.c_size_t()
-        while name := self.lib.rec_entry(len(self._addresses), ctypes.byref(address)):
-            self._addresses[name.decode()] = address.value
-        if tuple(self._addresses) != ENTRY_NAMES:
-            raise RuntimeError(f"the recorder's entries {tuple(self._addresses)} differ from {ENTRY_NAMES}")
+        self._addresses = {name: ctypes.c_void_p.in_dll(self.lib, "rec_" + name).value for name in ENTRY_NAMES}
 
     def addresses(self):
         """raylib function name -> address of its recording stand-in."""
@@ -92,7 +86,7 @@ class Recorder:
 
     def set_location(self, result):
         """What GetShaderLocation returns for names not given to map_location."""
-        self.lib.rec_set_location(result)
+        self.lib.rec_map_location(None, result)
 
     def map_location(self, name, result):
         self.lib.rec_map_location(name.encode(), result)

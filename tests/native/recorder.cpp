@@ -17,7 +17,7 @@
 // group instead.
 //
 // An int result is the value given to rec_map_location for the call's string
-// argument, else the one given to rec_set_location (-1 at first).
+// argument, else the one given to it for NULL (-1 at first).
 
 // The entry list; its header brings Python.h, which must come first.
 #include "kora_ui/fast/raylib/kora_raylib.h"
@@ -159,36 +159,20 @@ struct Recorded<Name, R (*)(A...)> {
     }
 };
 
-// One stand-in per row, checked against raylib's own declaration.
+}  // namespace
+
+// One stand-in per row, checked against raylib's own declaration; ctypes reads
+// its address from rec_<name>.
 #define KORA_RECORDER_ENTRY(name, result, params)                                                                      \
     static_assert(std::is_same_v<decltype(&::name), result(*) params>, #name ": the entry row differs from raylib.h"); \
-    constexpr char name##_name[] = #name;
+    constexpr char name##_name[] = #name;                                                                              \
+    extern "C" result(*const rec_##name) params = &Recorded<name##_name, result(*) params>::call;
 
 KORA_RAYLIB_ENTRIES(KORA_RECORDER_ENTRY)
 #undef KORA_RECORDER_ENTRY
 
-struct Entry {
-    const char *name;
-    std::uintptr_t address;
-};
-
-#define KORA_RECORDER_ROW(name, result, params) \
-    {name##_name, reinterpret_cast<std::uintptr_t>(&Recorded<name##_name, result(*) params>::call)},
-const Entry kEntries[] = {KORA_RAYLIB_ENTRIES(KORA_RECORDER_ROW)};
-#undef KORA_RECORDER_ROW
-
-}  // namespace
-
 // Control interface for ctypes.
 extern "C" {
-
-// The name of row i of the entry list and the address of its stand-in, or
-// NULL past the end.
-const char *rec_entry(int i, std::uintptr_t *address) {
-    if (i < 0 || static_cast<std::size_t>(i) >= std::size(kEntries)) return nullptr;
-    *address = kEntries[i].address;
-    return kEntries[i].name;
-}
 
 // Forgets all calls and restores the location defaults (-1, no names).
 void rec_reset(void) {
@@ -202,10 +186,8 @@ int rec_count(void) { return static_cast<int>(g_log.size()); }
 // Line i, or NULL when out of range; valid until the next recorded call.
 const char *rec_get(int i) { return i >= 0 && i < rec_count() ? g_log[static_cast<std::size_t>(i)].c_str() : nullptr; }
 
-// What an int result is for string arguments without their own entry.
-void rec_set_location(int result) { g_default_location = result; }
-
-// What an int result is for this string argument.
-void rec_map_location(const char *name, int result) { g_locations[name] = result; }
+// What an int result is for this string argument (NULL: for string arguments
+// without their own result).
+void rec_map_location(const char *name, int result) { (name ? g_locations[name] : g_default_location) = result; }
 
 }  // extern "C"
