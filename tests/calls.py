@@ -134,9 +134,10 @@ def loc():
 
 class Call:
     def __init__(self, name, function, args, variants=None, keywords=True):
-        self.name, self.function, self.args = name, function, args
-        self.variants = variants or {}
-        self._keywords = keywords
+        """args and each variant build a fresh tuple of positional arguments."""
+        self.name, self.function, self._keywords = name, function, keywords
+        self.args = lambda: (args(), {})
+        self.variants = {label: lambda build=build: (build(), {}) for label, build in (variants or {}).items()}
 
     def keywords(self):
         """(args, kwargs) with the parameters after the instance by keyword."""
@@ -157,7 +158,7 @@ class Call:
 
 
 def _raylib(name, args, variants=None):
-    return Call(name, lambda: getattr(kr, name), lambda: (args(), {}), variants)
+    return Call(name, lambda: getattr(kr, name), args, variants)
 
 
 def _pointers():
@@ -178,7 +179,7 @@ RAYLIB = [
     _raylib("end_texture_mode", tuple),
     _raylib("begin_shader_mode", lambda: (raw_shader(),)),
     _raylib("end_shader_mode", tuple),
-    _raylib("clear_background", lambda: (floats(1, 2, 3),), {"alpha": lambda: ((floats(1, 2, 3, 4),), {})}),
+    _raylib("clear_background", lambda: (floats(1, 2, 3),), {"alpha": lambda: (floats(1, 2, 3, 4),)}),
     _raylib("draw_texture_rec", lambda: (texture(), floats(0, 0, 4, 4), floats(1.5, 2), floats(1, 2, 3, 4))),
     _raylib("draw_texture_rec_ez", lambda: (texture(), floats(0, 0, 4, 4), floats(1, 2))),
     _raylib("draw_texture_vec", lambda: (texture(), floats(1, 2), floats(1, 2, 3), [1])),
@@ -189,22 +190,22 @@ RAYLIB = [
     _raylib("draw_texture_pro", lambda: (texture(), floats(0, 0, 1, 1), floats(0, 0, 2, 2), floats(1, 1),
                                          fresh_float(45), floats(1, 2, 3))),
     _raylib("set_shader_value", lambda: (raw_shader(), loc(), floats(1, 2, 3, 4, 5), Int(3)),
-            {"int": lambda: ((raw_shader(), loc(), (fresh_int(2**40), fresh_int(-7)), Int(5)), {})}),
+            {"int": lambda: (raw_shader(), loc(), (fresh_int(2**40), fresh_int(-7)), Int(5))}),
     _raylib("get_shader_location", lambda: (raw_shader(), "".join(["ti", "nt"]))),
     _raylib("set_shader_value_vec2_krvec", lambda: (raw_shader(), loc(), KrVector2(*floats(1, 2)))),
     _raylib("set_shader_value_vec2_tuple", lambda: (raw_shader(), loc(), floats(1, 2))),
     _raylib("set_shader_value_vec4_tuple", lambda: (raw_shader(), loc(), floats(1, 2, 3, 4))),
     _raylib("set_shader_value_float", lambda: (raw_shader(), loc(), fresh_float(0.5))),
     _raylib("set_krshader_value", lambda: (krshader(), loc(), floats(1, 2), Int(1)),
-            {"int": lambda: ((krshader(), loc(), (fresh_int(-2**31), Int(9)), Int(7)), {})}),
+            {"int": lambda: (krshader(), loc(), (fresh_int(-2**31), Int(9)), Int(7))}),
     _raylib("get_krshader_location", lambda: (krshader(), "".join(["ti", "nt"]))),
     _raylib("set_krshader_value_vec2_krvec", lambda: (krshader(), loc(), KrVector2(*floats(1, 2)))),
     _raylib("set_krshader_value_vec2_tuple", lambda: (krshader(), loc(), floats(1, 2))),
     _raylib("set_krshader_value_vec4_tuple", lambda: (krshader(), loc(), floats(1, 2, 3, 4))),
     _raylib("set_krshader_value_vec4_v", lambda: (krshader(), loc(), _vec4_dicts()),
-            {"iterator": lambda: ((krshader(), loc(), iter(_vec4_dicts())), {})}),
+            {"iterator": lambda: (krshader(), loc(), iter(_vec4_dicts()))}),
     _raylib("set_krshader_value_float_v", lambda: (krshader(), loc(), [fresh_float(i / 2) for i in range(16)]),
-            {"tuple": lambda: ((krshader(), loc(), floats(1, 2)), {})}),
+            {"tuple": lambda: (krshader(), loc(), floats(1, 2))}),
     _raylib("set_krshader_value_float", lambda: (krshader(), loc(), fresh_int(1234))),
     _raylib("set_krshader_value_int", lambda: (krshader(), loc(), fresh_int(70000))),
 ]
@@ -212,37 +213,37 @@ RAYLIB = [
 
 def _method(name, args, variants=None, keywords=True):
     attr = name.rpartition(".")[2]
-    return Call("Cache." + attr, lambda: getattr(Cache, attr), lambda: (args(), {}), variants, keywords)
+    return Call("Cache." + attr, lambda: getattr(Cache, attr), args, variants, keywords)
 
 
 CACHE = [
-    Call("Cache.__init__", lambda: Cache, lambda: ((), {}), keywords=False),
+    Call("Cache.__init__", lambda: Cache, tuple, keywords=False),
     _method("clear", lambda: (filled_cache(1, 3),)),
     _method("clear_selected", lambda: (filled_cache(1, 3, 5), [member(1)], [member(3), key(5)]),
-            {"every member": lambda: ((filled_cache(2, 4), None, None), {}),
-             "whitelist only": lambda: ((filled_cache(2, 4), [], [key(2)]), {})}),
+            {"every member": lambda: (filled_cache(2, 4), None, None),
+             "whitelist only": lambda: (filled_cache(2, 4), [], [key(2)])}),
     _method("get", lambda: (filled_cache(3), member(3)),
-            {"key object": lambda: ((filled_cache(3), key(3)), {}), "empty": lambda: ((Cache(), member(4)), {})}),
+            {"key object": lambda: (filled_cache(3), key(3)), "empty": lambda: (Cache(), member(4))}),
     _method("set", lambda: (filled_cache(3), member(3), Payload()),
-            {"key object": lambda: ((Cache(), key(3), Payload()), {})}),
+            {"key object": lambda: (Cache(), key(3), Payload())}),
     _method("get_or_set_val", lambda: (Cache(), member(3), Payload()),
-            {"hit": lambda: ((filled_cache(3), member(3), Payload()), {}),
-             "key object": lambda: ((Cache(), key(30), Payload()), {})}),
+            {"hit": lambda: (filled_cache(3), member(3), Payload()),
+             "key object": lambda: (Cache(), key(30), Payload())}),
     _method("get_or_exec", lambda: (Cache(), member(3), Payload),
-            {"hit": lambda: ((filled_cache(3), member(3), Payload), {}),
-             "key object": lambda: ((filled_cache(3), key(3), Payload), {})}),
-    Call("Cache.__getitem__", lambda: operator.getitem, lambda: ((filled_cache(3), member(3)), {}), keywords=False),
+            {"hit": lambda: (filled_cache(3), member(3), Payload),
+             "key object": lambda: (filled_cache(3), key(3), Payload)}),
+    Call("Cache.__getitem__", lambda: operator.getitem, lambda: (filled_cache(3), member(3)), keywords=False),
     _method("__getattr__", lambda: (filled_cache(3), "".join(["FO", "NT"]))),
     _method("copy", lambda: (filled_cache(3, 4),)),
     _method("__deepcopy__", lambda: (filled_cache(3), {})),
     _method("__reduce__", lambda: (filled_cache(3),),
-            {"detached": lambda: ((Cache.__new__(Cache),), {}), "with dict": lambda: ((_state_cache(),), {})}),
+            {"detached": lambda: (Cache.__new__(Cache),), "with dict": lambda: (_state_cache(),)}),
     _method("__setstate__", lambda: (Cache(), (slot_list(),)),
-            {"with dict": lambda: ((StateCache(), (slot_list(), {"note": Payload()})), {})}),
+            {"with dict": lambda: (StateCache(), (slot_list(), {"note": Payload()}))}),
     Call("__pyx_unpickle_Cache", lambda: koracache.__pyx_unpickle_Cache,
-         lambda: ((Cache, fresh_int(CHECKSUM), (slot_list(),)), {}),
-         {"no state": lambda: ((Cache, fresh_int(CHECKSUM), None), {}),
-          "with dict": lambda: ((StateCache, fresh_int(CHECKSUM), (slot_list(), {"note": Payload()})), {})}),
+         lambda: (Cache, fresh_int(CHECKSUM), (slot_list(),)),
+         {"no state": lambda: (Cache, fresh_int(CHECKSUM), None),
+          "with dict": lambda: (StateCache, fresh_int(CHECKSUM), (slot_list(), {"note": Payload()}))}),
 ]
 
 
