@@ -235,8 +235,8 @@ SETTERS = {
     "set_shader_value-vec4": (1, lambda g: k.set_shader_value(g.raw, g.loc["u_vec4"], V4 + (9.0, 9.0), 3), V4),
     "set_shader_value-int": (4, lambda g: k.set_shader_value(g.raw, g.loc["u_int"], (2**32 + 77,), 4), (77 / 255,)),
     "set_krshader_value_float": (3, lambda g: k.set_krshader_value_float(g.kr, g.loc["u_float"], 0.2), (0.2,)),
-    "set_krshader_value_vec2_krvec": (2, lambda g: k.set_krshader_value_vec2_krvec(g.kr, g.loc["u_vec2"], KrVector2(*V2)),
-                                      V2),
+    "set_krshader_value_vec2_krvec": (
+        2, lambda g: k.set_krshader_value_vec2_krvec(g.kr, g.loc["u_vec2"], KrVector2(*V2)), V2),
     "set_krshader_value_float_v": (5, lambda g: k.set_krshader_value_float_v(g.kr, g.loc["u_farr"], V2), V2),
     "set_krshader_value_vec4_v": (6, lambda g: k.set_krshader_value_vec4_v(g.kr, g.loc["u_varr"], [
         dict(zip("xyzw", V4)), dict(x=1.0, y=0.0, z=0.4, w=0.6, extra=5)]), V4 + (1.0, 0.0, 0.4, 0.6)),
