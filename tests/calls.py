@@ -1,32 +1,28 @@
 """The table of valid calls: one entry per Python-visible function of
-kora_raylib, per Cache method and for __pyx_unpickle_Cache.
+kora_raylib, per Cache method and for __pyx_unpickle_Cache, in CALLS by names
+such as "draw_texture_rec", "Cache.get", "__pyx_unpickle_Cache".
 
-Plain Python, no pytest: the package tree must be importable and, before a
-raylib entry is called, kora_raylib's raylib entries set (init_raylib_pointers
-with the recording raylib of tests/recorder.py or a no-op raylib). Give the
-same addresses to `use_addresses` so that the init_raylib_pointers entry
-installs them again instead of installing nothing.
+Plain Python, no pytest. Before a raylib entry is called, kora_raylib's raylib
+entries must be set (the recording raylib of tests/recorder.py or a no-op one);
+give the same addresses to `use_addresses` so that the init_raylib_pointers
+entry installs them again instead of installing nothing.
 
-    CALLS                 {name: Call}, names such as "draw_texture_rec",
-                          "Cache.get", "__pyx_unpickle_Cache"
-    call.function()       the callable, looked up at each use (a module
-                          attribute, or an attribute of Cache: methods are
-                          taken from the class, the instance is args[0])
-    call.args()           fresh (args, kwargs) of a valid call, parameters by
-                          position
-    call.keywords()       the same call with every parameter by keyword, in
-                          declaration order (None where the callable takes no
-                          keywords)
-    call.variants         {label: builder} of further success paths (cache hit
-                          and miss, other uniform types, ...); each builder
-                          returns (args, kwargs) like call.args
-    call(builder=None)    runs one call made by builder (default call.args)
+    call.function()     the callable, looked up at each use (methods are taken
+                        from the class, the instance is args[0])
+    call.args()         fresh (args, kwargs) of a valid call, by position
+    call.keywords()     the same with every parameter after the instance by
+                        keyword, in declaration order (None where the
+                        callable takes no keywords)
+    call.variants       {label: builder} of further success paths (cache hit
+                        and miss, other uniform types, ...), each returning
+                        (args, kwargs) like call.args
+    call(builder=None)  runs one call made by builder (default call.args)
 
-Every builder makes new objects on each call, none of them immortal: ints
-past the small-int cache or of an int subclass, floats, tuples, lists and
-dicts built per call, peer instances, and texture, shader and key objects
-whose attributes are properties returning values the object holds (reachable
-through vars(), so a test can read their reference counts).
+Every builder makes new objects, none of them immortal: ints past the
+small-int cache or of an int subclass, floats, tuples, lists and dicts built
+per call, peer instances, and texture, shader and key objects whose attributes
+are properties over values the object holds (reachable through vars(), so
+that a test can read their reference counts).
 """
 import operator
 
@@ -138,9 +134,10 @@ def loc():
 
 class Call:
     def __init__(self, name, function, args, variants=None, keywords=True):
-        self.name, self.function, self.args = name, function, args
-        self.variants = variants or {}
-        self._keywords = keywords
+        """args and each variant build a fresh tuple of positional arguments."""
+        self.name, self.function, self._keywords = name, function, keywords
+        self.args = lambda: (args(), {})
+        self.variants = {label: lambda build=build: (build(), {}) for label, build in (variants or {}).items()}
 
     def keywords(self):
         """(args, kwargs) with the parameters after the instance by keyword."""
@@ -161,7 +158,7 @@ class Call:
 
 
 def _raylib(name, args, variants=None):
-    return Call(name, lambda: getattr(kr, name), lambda: (args(), {}), variants)
+    return Call(name, lambda: getattr(kr, name), args, variants)
 
 
 def _pointers():
@@ -182,7 +179,7 @@ RAYLIB = [
     _raylib("end_texture_mode", tuple),
     _raylib("begin_shader_mode", lambda: (raw_shader(),)),
     _raylib("end_shader_mode", tuple),
-    _raylib("clear_background", lambda: (floats(1, 2, 3),), {"alpha": lambda: ((floats(1, 2, 3, 4),), {})}),
+    _raylib("clear_background", lambda: (floats(1, 2, 3),), {"alpha": lambda: (floats(1, 2, 3, 4),)}),
     _raylib("draw_texture_rec", lambda: (texture(), floats(0, 0, 4, 4), floats(1.5, 2), floats(1, 2, 3, 4))),
     _raylib("draw_texture_rec_ez", lambda: (texture(), floats(0, 0, 4, 4), floats(1, 2))),
     _raylib("draw_texture_vec", lambda: (texture(), floats(1, 2), floats(1, 2, 3), [1])),
@@ -193,22 +190,22 @@ RAYLIB = [
     _raylib("draw_texture_pro", lambda: (texture(), floats(0, 0, 1, 1), floats(0, 0, 2, 2), floats(1, 1),
                                          fresh_float(45), floats(1, 2, 3))),
     _raylib("set_shader_value", lambda: (raw_shader(), loc(), floats(1, 2, 3, 4, 5), Int(3)),
-            {"int": lambda: ((raw_shader(), loc(), (fresh_int(2**40), fresh_int(-7)), Int(5)), {})}),
+            {"int": lambda: (raw_shader(), loc(), (fresh_int(2**40), fresh_int(-7)), Int(5))}),
     _raylib("get_shader_location", lambda: (raw_shader(), "".join(["ti", "nt"]))),
     _raylib("set_shader_value_vec2_krvec", lambda: (raw_shader(), loc(), KrVector2(*floats(1, 2)))),
     _raylib("set_shader_value_vec2_tuple", lambda: (raw_shader(), loc(), floats(1, 2))),
     _raylib("set_shader_value_vec4_tuple", lambda: (raw_shader(), loc(), floats(1, 2, 3, 4))),
     _raylib("set_shader_value_float", lambda: (raw_shader(), loc(), fresh_float(0.5))),
     _raylib("set_krshader_value", lambda: (krshader(), loc(), floats(1, 2), Int(1)),
-            {"int": lambda: ((krshader(), loc(), (fresh_int(-2**31), Int(9)), Int(7)), {})}),
+            {"int": lambda: (krshader(), loc(), (fresh_int(-2**31), Int(9)), Int(7))}),
     _raylib("get_krshader_location", lambda: (krshader(), "".join(["ti", "nt"]))),
     _raylib("set_krshader_value_vec2_krvec", lambda: (krshader(), loc(), KrVector2(*floats(1, 2)))),
     _raylib("set_krshader_value_vec2_tuple", lambda: (krshader(), loc(), floats(1, 2))),
     _raylib("set_krshader_value_vec4_tuple", lambda: (krshader(), loc(), floats(1, 2, 3, 4))),
     _raylib("set_krshader_value_vec4_v", lambda: (krshader(), loc(), _vec4_dicts()),
-            {"iterator": lambda: ((krshader(), loc(), iter(_vec4_dicts())), {})}),
+            {"iterator": lambda: (krshader(), loc(), iter(_vec4_dicts()))}),
     _raylib("set_krshader_value_float_v", lambda: (krshader(), loc(), [fresh_float(i / 2) for i in range(16)]),
-            {"tuple": lambda: ((krshader(), loc(), floats(1, 2)), {})}),
+            {"tuple": lambda: (krshader(), loc(), floats(1, 2))}),
     _raylib("set_krshader_value_float", lambda: (krshader(), loc(), fresh_int(1234))),
     _raylib("set_krshader_value_int", lambda: (krshader(), loc(), fresh_int(70000))),
 ]
@@ -216,37 +213,37 @@ RAYLIB = [
 
 def _method(name, args, variants=None, keywords=True):
     attr = name.rpartition(".")[2]
-    return Call("Cache." + attr, lambda: getattr(Cache, attr), lambda: (args(), {}), variants, keywords)
+    return Call("Cache." + attr, lambda: getattr(Cache, attr), args, variants, keywords)
 
 
 CACHE = [
-    Call("Cache.__init__", lambda: Cache, lambda: ((), {}), keywords=False),
+    Call("Cache.__init__", lambda: Cache, tuple, keywords=False),
     _method("clear", lambda: (filled_cache(1, 3),)),
     _method("clear_selected", lambda: (filled_cache(1, 3, 5), [member(1)], [member(3), key(5)]),
-            {"every member": lambda: ((filled_cache(2, 4), None, None), {}),
-             "whitelist only": lambda: ((filled_cache(2, 4), [], [key(2)]), {})}),
+            {"every member": lambda: (filled_cache(2, 4), None, None),
+             "whitelist only": lambda: (filled_cache(2, 4), [], [key(2)])}),
     _method("get", lambda: (filled_cache(3), member(3)),
-            {"key object": lambda: ((filled_cache(3), key(3)), {}), "empty": lambda: ((Cache(), member(4)), {})}),
+            {"key object": lambda: (filled_cache(3), key(3)), "empty": lambda: (Cache(), member(4))}),
     _method("set", lambda: (filled_cache(3), member(3), Payload()),
-            {"key object": lambda: ((Cache(), key(3), Payload()), {})}),
+            {"key object": lambda: (Cache(), key(3), Payload())}),
     _method("get_or_set_val", lambda: (Cache(), member(3), Payload()),
-            {"hit": lambda: ((filled_cache(3), member(3), Payload()), {}),
-             "key object": lambda: ((Cache(), key(30), Payload()), {})}),
+            {"hit": lambda: (filled_cache(3), member(3), Payload()),
+             "key object": lambda: (Cache(), key(30), Payload())}),
     _method("get_or_exec", lambda: (Cache(), member(3), Payload),
-            {"hit": lambda: ((filled_cache(3), member(3), Payload), {}),
-             "key object": lambda: ((filled_cache(3), key(3), Payload), {})}),
-    Call("Cache.__getitem__", lambda: operator.getitem, lambda: ((filled_cache(3), member(3)), {}), keywords=False),
+            {"hit": lambda: (filled_cache(3), member(3), Payload),
+             "key object": lambda: (filled_cache(3), key(3), Payload)}),
+    Call("Cache.__getitem__", lambda: operator.getitem, lambda: (filled_cache(3), member(3)), keywords=False),
     _method("__getattr__", lambda: (filled_cache(3), "".join(["FO", "NT"]))),
     _method("copy", lambda: (filled_cache(3, 4),)),
     _method("__deepcopy__", lambda: (filled_cache(3), {})),
     _method("__reduce__", lambda: (filled_cache(3),),
-            {"detached": lambda: ((Cache.__new__(Cache),), {}), "with dict": lambda: ((_state_cache(),), {})}),
+            {"detached": lambda: (Cache.__new__(Cache),), "with dict": lambda: (_state_cache(),)}),
     _method("__setstate__", lambda: (Cache(), (slot_list(),)),
-            {"with dict": lambda: ((StateCache(), (slot_list(), {"note": Payload()})), {})}),
+            {"with dict": lambda: (StateCache(), (slot_list(), {"note": Payload()}))}),
     Call("__pyx_unpickle_Cache", lambda: koracache.__pyx_unpickle_Cache,
-         lambda: ((Cache, fresh_int(CHECKSUM), (slot_list(),)), {}),
-         {"no state": lambda: ((Cache, fresh_int(CHECKSUM), None), {}),
-          "with dict": lambda: ((StateCache, fresh_int(CHECKSUM), (slot_list(), {"note": Payload()})), {})}),
+         lambda: (Cache, fresh_int(CHECKSUM), (slot_list(),)),
+         {"no state": lambda: (Cache, fresh_int(CHECKSUM), None),
+          "with dict": lambda: (StateCache, fresh_int(CHECKSUM), (slot_list(), {"note": Payload()}))}),
 ]
 
 
@@ -255,9 +252,6 @@ def _state_cache():
     cache.note = Payload()
     return cache
 
+
 CALLS = {call.name: call for call in RAYLIB + CACHE}
 
-
-def raylib_names():
-    """The Python-visible functions of kora_raylib."""
-    return sorted(n for n, v in vars(kr).items() if type(v) is type(kr.end_drawing))

@@ -16,12 +16,19 @@ from recorder import f32
 
 TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 T5 = (3, 64, 32, 1, 7)
+WHOLE, FLIPPED = (0.0, 0.0, 64.0, 32.0), (0.0, 0.0, 64.0, -32.0)
 WHITE = (255, 255, 255, 255)
 INF = math.inf
+KRRECT = "kora_ui.fast.krrect.krrect.KrRect"
 
 
 def tex(**fields):
     return NS(**{**vars(TEX), **fields})
+
+
+def offset(x, y):
+    """Where raylib is asked to draw at KrVector2(x, y): each coordinate 0.01 further."""
+    return f32(x + 0.01), f32(y + 0.01)
 
 
 class Probe:
@@ -41,26 +48,20 @@ class Probe:
 # --- textures -------------------------------------------------------------
 
 @pytest.mark.parametrize("texture, flip, texture5, source", [
-    (TEX, False, T5, (0.0, 0.0, 64.0, 32.0)),
-    (TEX, True, T5, (0.0, 0.0, 64.0, -32.0)),
+    *[(TEX, flip, T5, WHOLE) for flip in (None, 0, [], False)],
+    *[(TEX, flip, T5, FLIPPED) for flip in (1, [0], "x", True)],
     (tex(id=2**32 - 1, width=7.9, height=-2**31, mipmaps=True, format=Fraction(-7, 2)), True,
      (2**32 - 1, 7, -2**31, 1, -3), (0.0, 0.0, 7.0, 2.0**31)),
     (tex(width=2**31 - 1, height=-5), False, (3, 2**31 - 1, -5, 1, 7), (0.0, 0.0, 2.0**31, -5.0)),
-])
-def test_whole_texture_source_and_texture_record(rec, texture, flip, texture5, source):
+], ids=[*(f"flip {f!r}" for f in (None, 0, [], False, 1, [0], "x", True)), "texture extremes", "texture width max"])
+def test_whole_texture_source_flip_and_texture_record(rec, texture, flip, texture5, source):
+    # flip is a truth value; the _ez variants draw in white.
+    kr.draw_texture_vec_ez(texture, (0, 0), flip)
+    kr.draw_texture_krvec_ez(texture, KrVector2(1, 2), flip)
     kr.draw_texture_vec(texture, (1, 2), (1, 2, 3), flip)
-    assert rec.calls() == [("DrawTextureRec", texture5, source, (1.0, 2.0), (1, 2, 3, 255))]
-
-
-@pytest.mark.parametrize("flip, flipped", [
-    (None, False), (0, False), ([], False), (1, True), ([0], True), ("x", True),
-])
-def test_flip_is_a_truth_value(rec, flip, flipped):
-    kr.draw_texture_vec_ez(TEX, (0, 0), flip)
-    kr.draw_texture_krvec_ez(TEX, KrVector2(0, 0), flip)
-    kr.draw_texture_vec(TEX, (0, 0), (0, 0, 0), flip=flip)
-    heights = {call[2][3] for call in rec.calls()}
-    assert len(rec.calls()) == 3 and heights == {-32.0 if flipped else 32.0}
+    assert rec.calls() == [("DrawTextureRec", texture5, source, (0.0, 0.0), WHITE),
+                           ("DrawTextureRec", texture5, source, offset(1, 2), WHITE),
+                           ("DrawTextureRec", texture5, source, (1.0, 2.0), (1, 2, 3, 255))]
 
 
 def test_texture_attributes_are_read_and_converted_one_at_a_time(rec):
@@ -76,20 +77,17 @@ def test_texture_attributes_are_read_and_converted_one_at_a_time(rec):
 def test_tuple_items_become_float32_and_surplus_items_are_ignored(rec):
     kr.draw_texture_rec(TEX, (0.1, 1e39, -1e39, 2**24 + 1, "extra"), (Fraction(11, 10), -2.5, "extra"),
                         (10, 20, 30, 40, "extra"))
-    kr.draw_texture_pro(TEX, (0, 0, 16, 16), (100, 100, 32, 32), (16, 16), 45, WHITE)
     kr.draw_texture_pro(TEX, (1, 2, 3, 4), (5.5, 6, 7, 8), (0.3, -1), Fraction(1, 10), (1, 2, 3))
+    kr.draw_texture_rec_ez(TEX, (1, 2, 3, 4), (5, 6))
     assert rec.calls() == [
         ("DrawTextureRec", T5, (f32(0.1), INF, -INF, 2.0**24), (f32(1.1), -2.5), (10, 20, 30, 40)),
-        ("DrawTexturePro", T5, (0.0, 0.0, 16.0, 16.0), (100.0, 100.0, 32.0, 32.0), (16.0, 16.0), 45.0,
-         WHITE),
         ("DrawTexturePro", T5, (1.0, 2.0, 3.0, 4.0), (5.5, 6.0, 7.0, 8.0), (f32(0.3), -1.0), f32(0.1),
          (1, 2, 3, 255)),
+        ("DrawTextureRec", T5, (1.0, 2.0, 3.0, 4.0), (5.0, 6.0), WHITE),
     ]
 
 
 @pytest.mark.parametrize("color, expected", [
-    ((10, 20, 30), (10, 20, 30, 255)),
-    ((10, 20, 30, 40), (10, 20, 30, 40)),
     ((300, -1, 256), (44, 255, 0, 255)),
     ((0.9, 1.9, 2.9, 255.9), (0, 1, 2, 255)),
     ((-0.9, -1.5, -255.5, -256), (0, 255, 1, 0)),
@@ -110,36 +108,23 @@ def test_colour_channels(rec, color, expected):
 # --- KrVector2 positions and KrRect colours ---------------------------------
 
 class XInt(KrVector2):
-    @property
-    def x(self):
-        return 3
+    x = property(lambda self: 3)
 
 
 class Tint(KrRect):
-    pass
+    """A KrRect subclass: a colour too."""
 
 
 @pytest.mark.parametrize("position, color, pos, col", [
-    (KrVector2(10, 20.5), KrRect(255.9, 128, 0, 255), (f32(10 + 0.01), f32(20.5 + 0.01)), (255, 128, 0, 255)),
+    (KrVector2(10, 20.5), KrRect(255.9, 128, 0, 255), offset(10, 20.5), (255, 128, 0, 255)),
     (KrVector2(-0.01, 0), KrRect(1, 2, 3, 4), (0.0, f32(0.01)), (1, 2, 3, 4)),
     (KrVector2(1e39, -1e39), KrRect(256, 300, -1, 0.5), (INF, -INF), (0, 44, 255, 0)),
-    (XInt(0, 7), Tint(-1e39, math.nan, 511, 1e10), (f32(3 + 0.01), f32(7 + 0.01)), (0, 0, 255, 0)),
+    (XInt(0, 7), Tint(-1e39, math.nan, 511, 1e10), offset(3, 7), (0, 0, 255, 0)),
 ])
 def test_krvec_position_is_offset_and_krrect_is_a_colour(rec, position, color, pos, col):
     kr.draw_texture_krvec(TEX, position, color, False)
     kr.draw_texture_krvec(texture=TEX, flip=True, color=color, position=position)
-    assert rec.calls() == [("DrawTextureRec", T5, (0.0, 0.0, 64.0, h), pos, col) for h in (32.0, -32.0)]
-
-
-def test_ez_variants_draw_in_white(rec):
-    kr.draw_texture_rec_ez(TEX, (1, 2, 3, 4), (5, 6))
-    kr.draw_texture_vec_ez(TEX, (5, 6), False)
-    kr.draw_texture_krvec_ez(TEX, KrVector2(5, 6), False)
-    assert [c[-1] for c in rec.calls()] == [WHITE] * 3
-    assert rec.calls()[0][2:4] == ((1.0, 2.0, 3.0, 4.0), (5.0, 6.0))
-
-
-KRRECT = "kora_ui.fast.krrect.krrect.KrRect"
+    assert rec.calls() == [("DrawTextureRec", T5, source, pos, col) for source in (WHOLE, FLIPPED)]
 
 
 KRVEC_EZ = [  # where the colour is, its value, the error or the colour drawn
@@ -155,17 +140,14 @@ KRVEC_EZ = [  # where the colour is, its value, the error or the colour drawn
 
 @pytest.mark.parametrize("where, value, exc, msg", KRVEC_EZ)
 def test_krvec_ez_looks_the_module_colour_up_at_each_call(rec, monkeypatch, where, value, exc, msg):
-    if where == "module":
-        monkeypatch.setattr(kr, "_base_color_krvec_ez", value)
-    else:
-        monkeypatch.delattr(kr, "_base_color_krvec_ez")
-        if where == "builtins":
-            monkeypatch.setattr(builtins, "_base_color_krvec_ez", value, raising=False)
+    monkeypatch.delattr(kr, "_base_color_krvec_ez")
+    if where != "nowhere":
+        monkeypatch.setattr(builtins if where == "builtins" else kr, "_base_color_krvec_ez", value, raising=False)
     if exc:
         fails(rec, exc, msg, kr.draw_texture_krvec_ez, TEX, KrVector2(), False)
         return
     kr.draw_texture_krvec_ez(TEX, KrVector2(5, 6), True)
-    assert rec.calls() == [("DrawTextureRec", T5, (0.0, 0.0, 64.0, -32.0), (f32(5 + 0.01), f32(6 + 0.01)), msg)]
+    assert rec.calls() == [("DrawTextureRec", T5, FLIPPED, offset(5, 6), msg)]
 
 
 # --- frame, modes and background ------------------------------------------

@@ -86,11 +86,10 @@ def gl():
         white = rl.texture(8, 8, WHITE)
         targets = [rl.LoadRenderTexture(SIZE, SIZE) for _ in range(2)]
         shader = rl.shader(FRAGMENT)
-        for t in (quad, white):
-            stack.callback(rl.UnloadTexture, t)
-        for t in targets:
-            stack.callback(rl.UnloadRenderTexture, t)
-        stack.callback(rl.UnloadShader, shader)
+        for unload, items in ((rl.UnloadTexture, (quad, white)), (rl.UnloadRenderTexture, targets),
+                              (rl.UnloadShader, (shader,))):
+            for item in items:
+                stack.callback(unload, item)
         g = SimpleNamespace(rl=rl, addresses=rl.addresses(), shader=shader, raw=rr.py_shader(shader),
                             kr=KrShader(shader.id, rr.locs_address(shader)),
                             quad=rr.py_texture(quad), white=rr.py_texture(white),
@@ -136,61 +135,36 @@ def check_area(px, x, y, w, h, colours, background=BLACK):
     assert not bad, "pixel: (got, wanted) " + repr(bad)
 
 
-def test_readback_is_top_down(gl):
-    # raylib's own DrawRectangle fixes what "top" means for the checks below.
-    with frame(gl):
-        gl.rl.DrawRectangle(2, 3, 8, 4, rr.Color(*RED))
-    check_area(gl.read(), 2, 3, 8, 4, (RED,) * 4)
-
-
-# Colour conversion itself: test_draw's table.
-@pytest.mark.parametrize("clear, want", [
-    (lambda: k.clear_background((10, 20, 30)), (10, 20, 30, 255)),
-    (lambda: k.clear_background((200, 100, 50, 128)), (200, 100, 50, 128)),
-    (lambda: call("kr_clear_background", KrRect(1, 2, 3, 4)), (1, 2, 3, 4)),
-    (lambda: call("c_clear_background_blank"), (0, 0, 0, 0)),
-    (lambda: call("c_clear_background", (5, 6, 7)), (5, 6, 7, 255)),
-], ids=["3", "4", "kr", "c_blank", "c"])
-def test_clear_background(gl, clear, want):
-    with frame(gl, RED):
-        clear()
-    px = gl.read()
-    assert {px.at(0, 0), px.at(SIZE - 1, SIZE - 1), px.at(17, 40)} == {want}
-
-
-def test_texture_mode_switches_target(gl):
-    with frame(gl, RED):
-        pass
-    k.begin_texture_mode(gl.other)
-    k.clear_background(GREEN)
-    k.end_texture_mode()
-    # Outside texture mode the window is cleared, not a render texture.
-    k.begin_drawing()
-    k.clear_background(BLUE)
-    k.end_drawing()
-    assert gl.read().at(5, 5) == RED
-    assert gl.read(gl.other).at(60, 60) == GREEN
+def whole(colour):
+    return 0, 0, SIZE, SIZE, (colour,) * 4
 
 
 W = WHITE  # short name for the table below
 DRAWS = {
-    "rec": (lambda t: k.draw_texture_rec(t, (0, 0, 8, 8), (5, 6), W), (5, 6, 8, 8, UPRIGHT)),
-    "rec-part": (lambda t: k.draw_texture_rec(t, (4.0, 0.0, 4.0, 8.0), (30.0, 2.0), W),
+    # Colour conversion itself: test_draw's table.
+    "clear-3": (lambda g: k.clear_background((10, 20, 30)), whole((10, 20, 30, 255))),
+    "clear-4": (lambda g: k.clear_background((200, 100, 50, 128)), whole((200, 100, 50, 128))),
+    "clear-kr": (lambda g: call("kr_clear_background", KrRect(1, 2, 3, 4)), whole((1, 2, 3, 4))),
+    "clear-c_blank": (lambda g: call("c_clear_background_blank"), whole((0, 0, 0, 0))),
+    "clear-c": (lambda g: call("c_clear_background", (5, 6, 7)), whole((5, 6, 7, 255))),
+    # raylib's own DrawRectangle fixes what "top" means for the rows below.
+    "raylib-DrawRectangle": (lambda g: g.rl.DrawRectangle(2, 3, 8, 4, rr.Color(*RED)), (2, 3, 8, 4, (RED,) * 4)),
+    "rec": (lambda g: k.draw_texture_rec(g.quad, (0, 0, 8, 8), (5, 6), W), (5, 6, 8, 8, UPRIGHT)),
+    "rec-part": (lambda g: k.draw_texture_rec(g.quad, (4.0, 0.0, 4.0, 8.0), (30.0, 2.0), W),
                  (30, 2, 4, 8, (GREEN, GREEN, WHITE, WHITE))),
-    "rec-negative-height": (lambda t: k.draw_texture_rec(t, (0, 0, 8, -8), (5, 6), W),
-                            (5, 6, 8, 8, MIRRORED)),
-    "rec-tint3": (lambda t: k.draw_texture_rec(t, (4, 4, 4, 4), (9, 9), (0, 128, 255)),
+    "rec-negative-height": (lambda g: k.draw_texture_rec(g.quad, (0, 0, 8, -8), (5, 6), W), (5, 6, 8, 8, MIRRORED)),
+    "rec-tint3": (lambda g: k.draw_texture_rec(g.quad, (4, 4, 4, 4), (9, 9), (0, 128, 255)),
                   (9, 9, 4, 4, ((0, 128, 255, 255),) * 4)),
-    "rec_ez": (lambda t: k.draw_texture_rec_ez(t, (0, 4, 8, 4), (40, 50)), (40, 50, 8, 4, (BLUE, WHITE) * 2)),
-    "vec": (lambda t: k.draw_texture_vec(t, (5, 6), W, False), (5, 6, 8, 8, UPRIGHT)),
-    "vec_ez": (lambda t: k.draw_texture_vec_ez(t, (50.0, 1.0), False), (50, 1, 8, 8, UPRIGHT)),
-    "krvec-tint": (lambda t: k.draw_texture_krvec(t, KrVector2(20, 30), KrRect(255, 0, 128, 255), False),
+    "rec_ez": (lambda g: k.draw_texture_rec_ez(g.quad, (0, 4, 8, 4), (40, 50)), (40, 50, 8, 4, (BLUE, WHITE) * 2)),
+    "vec": (lambda g: k.draw_texture_vec(g.quad, (5, 6), W, False), (5, 6, 8, 8, UPRIGHT)),
+    "vec_ez": (lambda g: k.draw_texture_vec_ez(g.quad, (50.0, 1.0), False), (50, 1, 8, 8, UPRIGHT)),
+    "krvec-tint": (lambda g: k.draw_texture_krvec(g.quad, KrVector2(20, 30), KrRect(255, 0, 128, 255), False),
                    (20, 30, 8, 8, (RED, BLACK, (0, 0, 128, 255), (255, 0, 128, 255)))),
-    "krvec_ez-flip": (lambda t: k.draw_texture_krvec_ez(t, KrVector2(0, 56), True), (0, 56, 8, 8, MIRRORED)),
-    "pro-scale": (lambda t: k.draw_texture_pro(t, (0, 0, 8, 8), (4, 8, 32, 16), (0, 0), 0.0, W),
+    "krvec_ez-flip": (lambda g: k.draw_texture_krvec_ez(g.quad, KrVector2(0, 56), True), (0, 56, 8, 8, MIRRORED)),
+    "pro-scale": (lambda g: k.draw_texture_pro(g.quad, (0, 0, 8, 8), (4, 8, 32, 16), (0, 0), 0.0, W),
                   (4, 8, 32, 16, UPRIGHT)),
     # 90 degrees clockwise about the destination's centre: the top row ends on the right.
-    "pro-rotate90": (lambda t: k.draw_texture_pro(t, (0, 0, 8, 8), (32, 32, 16, 16), (8, 8), 90, W),
+    "pro-rotate90": (lambda g: k.draw_texture_pro(g.quad, (0, 0, 8, 8), (32, 32, 16, 16), (8, 8), 90, W),
                      (24, 24, 16, 16, (BLUE, RED, WHITE, GREEN))),
 }
 
@@ -199,18 +173,22 @@ DRAWS = {
 def test_draw(gl, name):
     draw, area = DRAWS[name]
     with frame(gl):
-        draw(gl.quad)
+        draw(gl)
     check_area(gl.read(), *area)
 
 
 @pytest.mark.parametrize("flip, area", [(True, (0, 0, 8, 8, UPRIGHT)), (False, (0, 56, 8, 8, MIRRORED))])
-def test_render_texture_as_source_is_stored_bottom_up(gl, flip, area):
-    with frame(gl, target=gl.other):
+def test_texture_mode_and_render_texture_stored_bottom_up(gl, flip, area):
+    with frame(gl, GREEN, target=gl.other):
         k.draw_texture_vec_ez(gl.quad, (0, 0), False)
+    # Outside texture mode the window is cleared, not a render texture.
+    k.begin_drawing()
+    k.clear_background(BLUE)
+    k.end_drawing()
     # Drawn back unflipped, a render texture comes out upside down.
     with frame(gl):
         k.draw_texture_vec_ez(gl.other.texture, (0, 0), flip)
-    check_area(gl.read(), *area)
+    check_area(gl.read(), *area, background=GREEN)
 
 
 @pytest.mark.parametrize("alpha", [255, 128])
@@ -231,7 +209,7 @@ def test_blend_mode(gl, mode, alpha):
     assert close(px.at(20, 4)[:3], blended, 2), "end_blend_mode returns to alpha blending"
 
 
-def shade(gl, mode, set_value=None, begin=None):
+def shade(gl, mode, set_value=None, begin=lambda g: k.begin_shader_mode(g.raw)):
     """Zero the uniforms and pick `mode` (directly through raylib), let
     `set_value` set one through kora_raylib, draw the white texture with the
     shader and return the red channel of its eight columns."""
@@ -241,7 +219,7 @@ def shade(gl, mode, set_value=None, begin=None):
     with frame(gl):
         if set_value:
             set_value(gl)
-        (begin or (lambda: k.begin_shader_mode(gl.raw)))()
+        begin(gl)
         k.draw_texture_rec_ez(gl.white, (0, 0, 8, 8), (0, 0))
         k.end_shader_mode()
         k.draw_texture_rec_ez(gl.white, (0, 0, 8, 8), (16, 0))
@@ -257,20 +235,23 @@ SETTERS = {
     "set_shader_value-vec4": (1, lambda g: k.set_shader_value(g.raw, g.loc["u_vec4"], V4 + (9.0, 9.0), 3), V4),
     "set_shader_value-int": (4, lambda g: k.set_shader_value(g.raw, g.loc["u_int"], (2**32 + 77,), 4), (77 / 255,)),
     "set_krshader_value_float": (3, lambda g: k.set_krshader_value_float(g.kr, g.loc["u_float"], 0.2), (0.2,)),
-    "set_krshader_value_vec2_krvec": (2, lambda g: k.set_krshader_value_vec2_krvec(g.kr, g.loc["u_vec2"], KrVector2(*V2)),
-                                      V2),
+    "set_krshader_value_vec2_krvec": (
+        2, lambda g: k.set_krshader_value_vec2_krvec(g.kr, g.loc["u_vec2"], KrVector2(*V2)), V2),
     "set_krshader_value_float_v": (5, lambda g: k.set_krshader_value_float_v(g.kr, g.loc["u_farr"], V2), V2),
     "set_krshader_value_vec4_v": (6, lambda g: k.set_krshader_value_vec4_v(g.kr, g.loc["u_varr"], [
         dict(zip("xyzw", V4)), dict(x=1.0, y=0.0, z=0.4, w=0.6, extra=5)]), V4 + (1.0, 0.0, 0.4, 0.6)),
+    # the exported begin_krshader_mode, with the uniform set through raylib
+    "begin_krshader_mode": (1, lambda g: g.rl.set_uniform(g.shader, "u_vec4", list(V4), rr.UNIFORM_VEC4), V4,
+                            lambda g: call("begin_krshader_mode", g.kr)),
 }
 
 
 @pytest.mark.parametrize("name", SETTERS)
 def test_shader_setter(gl, name):
-    mode, set_value, values = SETTERS[name]
+    mode, set_value, values, *begin = SETTERS[name]
     want = [round(v * 255) for v in values] + [0] * (8 - len(values))
-    assert shade(gl, mode) == [0] * 8  # zeroed first: the setter alone makes the colour
-    assert close(shade(gl, mode, set_value), want), (shade(gl, mode, set_value), want)
+    assert shade(gl, mode, None, *begin) == [0] * 8  # zeroed first: the setter alone makes the colour
+    assert close(got := shade(gl, mode, set_value, *begin), want), (got, want)
 
 
 @pytest.mark.parametrize("name", [*UNIFORMS, "u_varr[1]", "u_farr[3]", "no_such_uniform"])
@@ -280,10 +261,3 @@ def test_shader_locations(gl, name):
     assert k.get_shader_location(gl.raw, name) == want
     assert k.get_krshader_location(gl.kr, name) == want
     assert k.get_shader_location(gl.raw, name + "\0tail") == want
-
-
-def test_begin_krshader_mode(gl):
-    # begin_shader_mode: every setter above.
-    direct = lambda g: g.rl.set_uniform(g.shader, "u_vec4", list(V4), rr.UNIFORM_VEC4)  # noqa: E731
-    begin = lambda: call("begin_krshader_mode", gl.kr)  # noqa: E731
-    assert close(shade(gl, 1, direct, begin), [51, 102, 153, 204, 0, 0, 0, 0])

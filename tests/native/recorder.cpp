@@ -17,12 +17,11 @@
 // group instead.
 //
 // An int result is the value given to rec_map_location for the call's string
-// argument, else the one given to rec_set_location (-1 at first).
+// argument, else the one given to it for NULL (-1 at first).
 
 // The entry list; its header brings Python.h, which must come first.
 #include "kora_ui/fast/raylib/kora_raylib.h"
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -39,156 +38,94 @@ std::vector<std::string> g_log;
 int g_default_location = -1;
 std::map<std::string, int> g_locations;
 
-void appendf(std::string &out, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-void appendf(std::string &out, const char *fmt, ...) {
-    char buf[64];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    if (n > 0) {
-        out.append(buf, static_cast<std::size_t>(n) < sizeof buf ? static_cast<std::size_t>(n) : sizeof buf - 1);
-    }
+std::string text_of(float v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", static_cast<double>(v));
+    return buf;
+}
+template <typename T>
+std::string text_of(T v) {
+    return std::to_string(v);
 }
 
-// Builds one log line group by group.
-struct Line {
-    std::string text;
-    bool fresh_group = true;
-
-    explicit Line(const char *name) : text(name) {}
-
-    Line &group() {
-        text += '|';
-        fresh_group = true;
-        return *this;
-    }
-    void sep() {
-        if (!fresh_group) {
-            text += ' ';
-        }
-        fresh_group = false;
-    }
-    Line &i(long long v) {
-        sep();
-        appendf(text, "%lld", v);
-        return *this;
-    }
-    Line &u(unsigned long long v) {
-        sep();
-        appendf(text, "%llu", v);
-        return *this;
-    }
-    Line &f(float v) {
-        sep();
-        appendf(text, "%.17g", static_cast<double>(v));
-        return *this;
-    }
-    Line &word(const char *s) {
-        sep();
-        text += s;
-        return *this;
-    }
-    Line &texture(const Texture2D &t) { return u(t.id).i(t.width).i(t.height).i(t.mipmaps).i(t.format); }
-};
-
-// Appends the uniform components raylib would read for uniformType: floats
-// for FLOAT..VEC4, ints for INT..IVEC4 and SAMPLER2D, unsigned ints for
-// UINT..UIVEC4, nothing for an unknown type or a non-positive count. A null
-// value pointer is logged as "null" without being read.
-void uniform_values(Line &line, const void *value, int uniform_type, int count) {
-    int components = 0;
-    char kind = 0;
-    if (uniform_type >= SHADER_UNIFORM_FLOAT && uniform_type <= SHADER_UNIFORM_VEC4) {
-        components = uniform_type - SHADER_UNIFORM_FLOAT + 1;
-        kind = 'f';
-    } else if (uniform_type >= SHADER_UNIFORM_INT && uniform_type <= SHADER_UNIFORM_IVEC4) {
-        components = uniform_type - SHADER_UNIFORM_INT + 1;
-        kind = 'i';
-    } else if (uniform_type >= SHADER_UNIFORM_UINT && uniform_type <= SHADER_UNIFORM_UIVEC4) {
-        components = uniform_type - SHADER_UNIFORM_UINT + 1;
-        kind = 'u';
-    } else if (uniform_type == SHADER_UNIFORM_SAMPLER2D) {
-        components = 1;
-        kind = 'i';
-    }
-    line.group();
-    if (components == 0 || count <= 0) {
-        return;
-    }
-    if (value == nullptr) {
-        line.word("null");
-        return;
-    }
-    const auto *bytes = static_cast<const unsigned char *>(value);
-    long long total = static_cast<long long>(components) * count;
-    for (long long k = 0; k < total; ++k) {
-        const unsigned char *p = bytes + k * 4;
-        if (kind == 'f') {
-            float v;
-            std::memcpy(&v, p, sizeof v);
-            line.f(v);
-        } else if (kind == 'i') {
-            int v;
-            std::memcpy(&v, p, sizeof v);
-            line.i(v);
-        } else {
-            unsigned int v;
-            std::memcpy(&v, p, sizeof v);
-            line.u(v);
-        }
-    }
+template <typename T>
+T load(const void *data, long long k) {
+    T v;
+    std::memcpy(&v, static_cast<const char *>(data) + k * 4, sizeof v);
+    return v;
 }
 
-// One call being logged: `arg` formats one argument by its type.
+// One call being logged: `arg` appends the group of one argument.
 struct Call {
-    Line line;
+    std::string line;
     const char *text = nullptr;  // the string argument, if any
     const void *data = nullptr;  // the data pointer, if any
-    int ints_after_data = -1;    // -1 before a data pointer
-    int uniform_type = 0;
-    int count = 1;
+    bool has_data = false;
+    std::vector<int> after_data;  // the int arguments after the data pointer
 
     explicit Call(const char *name) : line(name) {}
 
-    void arg(int v) {
-        line.group().i(v);
-        if (ints_after_data == 0) {
-            uniform_type = v;
-        } else if (ints_after_data == 1) {
-            count = v;
-        }
-        if (ints_after_data >= 0) {
-            ++ints_after_data;
-        }
+    // Appends values to the current group, separated by spaces.
+    template <typename... T>
+    void put(T... values) {
+        ((line += line.back() == '|' ? "" : " ", line += text_of(values)), ...);
     }
-    void arg(float v) { line.group().f(v); }
-    void arg(const Texture2D &t) { line.group().texture(t); }
-    void arg(const RenderTexture2D &t) { line.group().u(t.id).texture(t.texture).texture(t.depth); }
-    void arg(const Rectangle &r) { line.group().f(r.x).f(r.y).f(r.width).f(r.height); }
-    void arg(const Vector2 &v) { line.group().f(v.x).f(v.y); }
-    void arg(const Color &c) { line.group().u(c.r).u(c.g).u(c.b).u(c.a); }
-    void arg(const Shader &s) { line.group().u(s.id).u(reinterpret_cast<std::uintptr_t>(s.locs)); }
+    template <typename... T>
+    void group(T... values) {
+        line += '|';
+        put(values...);
+    }
+    void put_texture(const Texture2D &t) { put(t.id, t.width, t.height, t.mipmaps, t.format); }
+
+    void arg(int v) {
+        group(v);
+        if (has_data) after_data.push_back(v);
+    }
+    void arg(float v) { group(v); }
+    void arg(const Texture2D &t) {
+        group();
+        put_texture(t);
+    }
+    void arg(const RenderTexture2D &t) {
+        group(t.id);
+        put_texture(t.texture);
+        put_texture(t.depth);
+    }
+    void arg(const Rectangle &r) { group(r.x, r.y, r.width, r.height); }
+    void arg(const Vector2 &v) { group(v.x, v.y); }
+    void arg(const Color &c) { group(c.r, c.g, c.b, c.a); }
+    void arg(const Shader &s) { group(s.id, reinterpret_cast<std::uintptr_t>(s.locs)); }
     void arg(const char *s) {
         text = s;
-        line.group();
-        if (s == nullptr) {
-            line.text += "null";
-        } else {
-            line.text += '"';
-            line.text += s;
-        }
+        line += s != nullptr ? std::string("|\"") + s : "|null";
     }
     void arg(const void *p) {
         data = p;
-        ints_after_data = 0;
+        has_data = true;
     }
 
-    void commit() {
-        if (ints_after_data >= 0) {
-            uniform_values(line, data, uniform_type, count);
+    // The uniform components raylib would read for the data pointer: floats
+    // for FLOAT..VEC4, ints for INT..IVEC4 and SAMPLER2D, unsigned ints for
+    // UINT..UIVEC4, nothing for an unknown type or a non-positive count; a
+    // null pointer is logged as "null" without being read.
+    void uniform_values(int type, int count) {
+        auto span = [type](int first, int last) { return type >= first && type <= last ? type - first + 1 : 0; };
+        int floats = span(SHADER_UNIFORM_FLOAT, SHADER_UNIFORM_VEC4);
+        int uints = span(SHADER_UNIFORM_UINT, SHADER_UNIFORM_UIVEC4);
+        int components = floats + uints + span(SHADER_UNIFORM_INT, SHADER_UNIFORM_IVEC4) +
+                         span(SHADER_UNIFORM_SAMPLER2D, SHADER_UNIFORM_SAMPLER2D);
+        long long total = static_cast<long long>(components) * count;
+        group();
+        if (data == nullptr && total > 0) line += "null";
+        for (long long k = 0; data != nullptr && k < total; ++k) {
+            if (floats > 0) {
+                put(load<float>(data, k));
+            } else if (uints > 0) {
+                put(load<unsigned>(data, k));
+            } else {
+                put(load<int>(data, k));
+            }
         }
-        g_log.push_back(std::move(line.text));
     }
 };
 
@@ -197,9 +134,7 @@ template <typename... A>
 constexpr bool string_last() {
     constexpr bool is_string[] = {std::is_same_v<A, const char *>..., false};
     for (std::size_t k = 0; k + 1 < sizeof...(A); ++k) {
-        if (is_string[k]) {
-            return false;
-        }
+        if (is_string[k]) return false;
     }
     return true;
 }
@@ -213,10 +148,10 @@ struct Recorded<Name, R (*)(A...)> {
     static R call(A... args) {
         Call log(Name);
         (log.arg(args), ...);
-        const char *text = log.text;
-        log.commit();
+        if (log.has_data) log.uniform_values(log.after_data.at(0), log.after_data.size() > 1 ? log.after_data[1] : 1);
+        g_log.push_back(std::move(log.line));
         if constexpr (std::is_same_v<R, int>) {
-            auto it = text != nullptr ? g_locations.find(text) : g_locations.end();
+            auto it = log.text != nullptr ? g_locations.find(log.text) : g_locations.end();
             return it != g_locations.end() ? it->second : g_default_location;
         } else {
             static_assert(std::is_void_v<R>, "the recorder returns only void and int results");
@@ -224,39 +159,20 @@ struct Recorded<Name, R (*)(A...)> {
     }
 };
 
-// One stand-in per row, checked against raylib's own declaration.
+}  // namespace
+
+// One stand-in per row, checked against raylib's own declaration; ctypes reads
+// its address from rec_<name>.
 #define KORA_RECORDER_ENTRY(name, result, params)                                                                      \
     static_assert(std::is_same_v<decltype(&::name), result(*) params>, #name ": the entry row differs from raylib.h"); \
-    constexpr char name##_name[] = #name;
+    constexpr char name##_name[] = #name;                                                                              \
+    extern "C" result(*const rec_##name) params = &Recorded<name##_name, result(*) params>::call;
 
 KORA_RAYLIB_ENTRIES(KORA_RECORDER_ENTRY)
 #undef KORA_RECORDER_ENTRY
 
-struct Entry {
-    const char *name;
-    std::uintptr_t address;
-};
-
-#define KORA_RECORDER_ROW(name, result, params) \
-    {name##_name, reinterpret_cast<std::uintptr_t>(&Recorded<name##_name, result(*) params>::call)},
-const Entry kEntries[] = {KORA_RAYLIB_ENTRIES(KORA_RECORDER_ROW)};
-#undef KORA_RECORDER_ROW
-
-}  // namespace
-
-extern "C" {
-
 // Control interface for ctypes.
-
-// The name of row i of the entry list and the address of its stand-in, or
-// NULL past the end.
-const char *rec_entry(int i, std::uintptr_t *address) {
-    if (i < 0 || static_cast<std::size_t>(i) >= std::size(kEntries)) {
-        return nullptr;
-    }
-    *address = kEntries[i].address;
-    return kEntries[i].name;
-}
+extern "C" {
 
 // Forgets all calls and restores the location defaults (-1, no names).
 void rec_reset(void) {
@@ -268,17 +184,10 @@ void rec_reset(void) {
 int rec_count(void) { return static_cast<int>(g_log.size()); }
 
 // Line i, or NULL when out of range; valid until the next recorded call.
-const char *rec_get(int i) {
-    if (i < 0 || static_cast<std::size_t>(i) >= g_log.size()) {
-        return nullptr;
-    }
-    return g_log[static_cast<std::size_t>(i)].c_str();
-}
+const char *rec_get(int i) { return i >= 0 && i < rec_count() ? g_log[static_cast<std::size_t>(i)].c_str() : nullptr; }
 
-// What an int result is for string arguments without their own entry.
-void rec_set_location(int result) { g_default_location = result; }
-
-// What an int result is for this string argument.
-void rec_map_location(const char *name, int result) { g_locations[name] = result; }
+// What an int result is for this string argument (NULL: for string arguments
+// without their own result).
+void rec_map_location(const char *name, int result) { (name ? g_locations[name] : g_default_location) = result; }
 
 }  // extern "C"
