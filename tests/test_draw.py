@@ -55,12 +55,12 @@ class Probe:
     (tex(width=2**31 - 1, height=-5), False, (3, 2**31 - 1, -5, 1, 7), (0.0, 0.0, 2.0**31, -5.0)),
 ], ids=[*(f"flip {f!r}" for f in (None, 0, [], False, 1, [0], "x", True)), "texture extremes", "texture width max"])
 def test_whole_texture_source_flip_and_texture_record(rec, texture, flip, texture5, source):
-    # flip is a truth value; the _ez variants draw in white.
+    # flip is a truth value; the _ez variants draw in white; a coordinate that comes to -1 is no error.
     kr.draw_texture_vec_ez(texture, (0, 0), flip)
-    kr.draw_texture_krvec_ez(texture, KrVector2(1, 2), flip)
+    kr.draw_texture_krvec_ez(texture, KrVector2(-1.01, 2), flip)
     kr.draw_texture_vec(texture, (1, 2), (1, 2, 3), flip)
     assert rec.calls() == [("DrawTextureRec", texture5, source, (0.0, 0.0), WHITE),
-                           ("DrawTextureRec", texture5, source, offset(1, 2), WHITE),
+                           ("DrawTextureRec", texture5, source, (-1.0, f32(2.01)), WHITE),
                            ("DrawTextureRec", texture5, source, (1.0, 2.0), (1, 2, 3, 255))]
 
 
@@ -118,6 +118,7 @@ class Tint(KrRect):
 @pytest.mark.parametrize("position, color, pos, col", [
     (KrVector2(10, 20.5), KrRect(255.9, 128, 0, 255), offset(10, 20.5), (255, 128, 0, 255)),
     (KrVector2(-0.01, 0), KrRect(1, 2, 3, 4), (0.0, f32(0.01)), (1, 2, 3, 4)),
+    (KrVector2(-1.01, 5), KrRect(1, 2, 3, 4), (-1.0, f32(5.01)), (1, 2, 3, 4)),
     (KrVector2(1e39, -1e39), KrRect(256, 300, -1, 0.5), (INF, -INF), (0, 44, 255, 0)),
     (XInt(0, 7), Tint(-1e39, math.nan, 511, 1e10), offset(3, 7), (0, 0, 255, 0)),
 ])
