@@ -1,15 +1,23 @@
-"""The collector sees every reference a function object or a cache holds."""
+"""The collector sees every reference a function object or a cache holds, and
+frees a function object caught in a cycle together with what it holds."""
 import gc
+import weakref
 
+import kora_leak_helper
 import kora_ui.fast.raylib.kora_raylib as kr
 from kora_ui.fast.koracache.koracache import Cache
 from conftest import slots
 
 
+def fields(fn):
+    """Fresh values for each field of fn that can be set."""
+    return {"__dict__": {}, "__defaults__": (), "__kwdefaults__": {}, "__annotations__": {},
+            **{name: f"{name} of {id(fn)}" for name in ("__name__", "__qualname__", "__module__", "__doc__")}}
+
+
 def test_the_collector_sees_every_reference_held(monkeypatch):
     fn, cache = kr.draw_texture_rec, Cache()
-    held = {"__dict__": {}, "__defaults__": (), "__kwdefaults__": {}, "__annotations__": {},
-            **{name: f"{name} of {id(fn)}" for name in ("__name__", "__qualname__", "__module__", "__doc__")}}
+    held = fields(fn)
     for name, value in held.items():
         monkeypatch.setattr(fn, name, value)
     for value in (type(fn), fn.__globals__, fn.__code__, kr, *held.values()):
@@ -19,3 +27,15 @@ def test_the_collector_sees_every_reference_held(monkeypatch):
     for name in ("__doc__", "__module__"):
         monkeypatch.delattr(other, name)  # an emptied field is skipped
     assert other not in gc.get_referrers(*held.values())
+
+
+def test_a_function_in_a_cycle_is_freed_with_what_it_holds():
+    fn = kora_leak_helper.copy_function(kr.end_drawing)  # a function object of the shared type that may die
+    for name, value in fields(fn).items():
+        setattr(fn, name, value)
+    fn.cycle, held = fn, type("Held", (), {})()
+    fn.__annotations__["held"] = held
+    alive = [weakref.ref(fn), weakref.ref(held)]
+    del fn, held
+    gc.collect()
+    assert [ref() for ref in alive] == [None, None]

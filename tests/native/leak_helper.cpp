@@ -5,10 +5,14 @@
 //                       that nothing ever releases
 //   leak_heap(size)     allocates size bytes on the C++ heap and drops the
 //                       only pointer to them
+//   copy_function(f)    a new function object made from the declaration of f
+//                       (a function of the modules), which tests can free
 //
 // The module is loaded by the frame's create step; with KORA_LEAK_AT_EXEC set,
 // its exec step leaks 77 bytes of heap.
 #include "kora_ui/fast/common/constants.h"
+#include "kora_ui/fast/common/function.h"
+#include "kora_ui/fast/common/function_object.h"
 #include "kora_ui/fast/common/module.h"
 
 #include <cstddef>
@@ -41,9 +45,18 @@ PyObject *leak_heap(PyObject *, PyObject *arg) {
     Py_RETURN_NONE;
 }
 
+PyObject *copy_function(PyObject *, PyObject *f) {
+    if (Py_TYPE(f) != kora::g_function_type) {
+        PyErr_SetString(PyExc_TypeError, "copy_function(f) takes a function of the modules");
+        return nullptr;
+    }
+    return kora::make_function(reinterpret_cast<kora::FunctionObject *>(f)->def);
+}
+
 PyMethodDef methods[] = {
     {"leak_ref", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(leak_ref)), METH_FASTCALL, nullptr},
     {"leak_heap", leak_heap, METH_O, nullptr},
+    {"copy_function", copy_function, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
