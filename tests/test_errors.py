@@ -16,7 +16,7 @@ from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
 from calls import Cache
 from conftest import fails
-from test_frame_args import RaisingName, Untrue
+from test_frame_args import Untrue
 
 TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 S4, P2, C3 = (0, 0, 1, 1), (0, 0), (1, 2, 3)
@@ -51,6 +51,15 @@ def hinted(hint):
             raise hint
         return hint
     return type("Hinted", (), {"__iter__": lambda _: iter([1.0]), "__length_hint__": length_hint})()
+
+
+class RaisingName(str):
+    """A keyword name or dict key that cannot be compared."""
+
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        raise ZeroDivisionError("no comparison")
 
 
 class NoTruthCache(Cache):

@@ -63,15 +63,6 @@ class Untrue:
         raise ZeroDivisionError("no truth")
 
 
-class RaisingName(str):
-    """A keyword name or dict key that cannot be compared."""
-
-    __hash__ = str.__hash__
-
-    def __eq__(self, other):
-        raise ZeroDivisionError("no comparison")
-
-
 def kind(name, param):
     """What the parser makes of a parameter: a type it tests, or a conversion."""
     if param in ("texture", "target") or (param == "shader" and "krshader" not in name):
