@@ -14,14 +14,15 @@ from kora_ui.fast.krrendertex.kr_render_tex import KrRenderTexture
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
+from calls import Cache
 from conftest import fails
+from test_frame_args import Untrue
 
 TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 S4, P2, C3 = (0, 0, 1, 1), (0, 0), (1, 2, 3)
 SH = KrShader(9, 0x1000)
 VEC2 = "kora_ui.fast.krvector2.krvector2.KrVector2"
 KRSHADER = "kora_ui.fast.krshader.krshader.KrShader"
-NONE_SUB = "'NoneType' object is not subscriptable"
 NOT_FLOAT = "must be real number, not {}"
 NO_ATTR = "'{}' object has no attribute '{}'"
 NEGATIVE = "can't convert negative value to {}"
@@ -50,6 +51,19 @@ def hinted(hint):
             raise hint
         return hint
     return type("Hinted", (), {"__iter__": lambda _: iter([1.0]), "__length_hint__": length_hint})()
+
+
+class RaisingName(str):
+    """A keyword name or dict key that cannot be compared."""
+
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        raise ZeroDivisionError("no comparison")
+
+
+class NoTruthCache(Cache):
+    __dict__ = property(lambda self: Untrue())
 
 
 def broken_iter():
@@ -83,7 +97,6 @@ SETTERS = [
     ("value", ((1, 2.5, None), -1), TypeError, "an integer is required"),
     ("value", ((2**64,), -1), OverflowError, "Python int too large to convert to C long"),
     ("value", ((float("nan"),), 4), ValueError, "cannot convert float NaN to integer"),
-    ("value", (None, 4), TypeError, NONE_SUB),
     ("value_vec2_tuple", (("a", 1),), TypeError, NOT_FLOAT.format("str")),
     ("value_vec4_tuple", (("s", 1, 2, 3),), TypeError, NOT_FLOAT.format("str")),
     ("value_vec2_krvec", (None,), AttributeError, NO_ATTR.format("NoneType", "x")),
@@ -97,22 +110,56 @@ SHADER_RECORDS = [  # a plain shader object's fields
 RAW_OPS = [("value", (0, (1.0,), 0)), ("value_vec2_tuple", (0, (1, 2))), ("value_vec4_tuple", (0, (1, 2, 3, 4))),
            ("value_vec2_krvec", (0, KrVector2())), ("value_float", (0, 1.0)), ("location", (None,))]
 V4 = {"x": 1, "y": 2, "z": 3, "w": 4}
+DEPTH = NS(id=5, width=1, height=2, mipmaps=0)  # without a format
+
+def same_error(exc, message, calls):
+    return {case: (call, exc, message) for case, call in calls.items()}
+
 
 ERRORS = {
     # textures, through the three kinds of drawing call (ranges: test_boundaries)
-    "texture mipmaps": (lambda: kr.draw_texture_rec_ez(tex(mipmaps="1"), S4, P2), TypeError, "an integer is required"),
-    "texture format": (lambda: kr.draw_texture_krvec(tex(format=None), KrVector2(), KrRect(), 0), TypeError,
-                       "an integer is required"),
-    # a bad source as well: the texture is converted first
-    "texture object": (lambda: kr.draw_texture_pro(NS(id=1), None, S4, P2, 0, C3), AttributeError,
-                       NO_ATTR.format("types.SimpleNamespace", "width")),
+    **same_error(TypeError, "an integer is required", {
+        "texture mipmaps": lambda: kr.draw_texture_rec_ez(tex(mipmaps="1"), S4, P2),
+        "texture format": lambda: kr.draw_texture_krvec(tex(format=None), KrVector2(), KrRect(), 0),
+        "texture width without number methods": lambda: kr.draw_texture_rec(tex(width=object()), S4, P2, C3),
+        "int None": lambda: kr.begin_blend_mode(None),
+    }),
+    **same_error(AttributeError, NO_ATTR.format("types.SimpleNamespace", "width"), {
+        # a bad source as well: the texture is converted first
+        "texture object": lambda: kr.draw_texture_pro(NS(id=1), None, S4, P2, 0, C3),
+        "render texture": lambda: kr.begin_texture_mode(NS(id=4, texture=NS(id=1), depth=TEX)),
+        "c krtexture texture": lambda: C("c_draw_krtexture_krvec", KrRenderTexture(NS(texture=NS(id=1))),
+                                         KrVector2(), KrRect(), 0),
+    }),
+    **same_error(AttributeError, NO_ATTR.format("types.SimpleNamespace", "format"), {
+        "depth format": lambda: kr.begin_texture_mode(NS(id=4, texture=TEX, depth=DEPTH)),
+        "c texture mode": lambda: C("begin_texture_mode", NS(id=1, texture=TEX, depth=DEPTH), 0),
+    }),
+    **same_error(OverflowError, NEGATIVE.format("unsigned int"), {
+        "render texture id": lambda: kr.begin_texture_mode(NS(id=-4, texture=TEX, depth=TEX)),
+        "c pro texture": lambda: C("draw_texture_pro", NS(id=-1), S4, S4, P2, 0.0, C3, 0),
+    }),
     # tuples, vectors and colours
+    **same_error(TypeError, NOT_FLOAT.format("str"), {
+        "source item": lambda: kr.draw_texture_rec(TEX, (0, 0, 1, "1"), P2, C3),
+        "position item": lambda: kr.draw_texture_rec(TEX, S4, (1, "2"), C3),
+        "vec_ez position": lambda: kr.draw_texture_vec_ez(TEX, ("x", 0), False),
+        "c rec position": lambda: C("c_draw_texture_rec", TEX, S4, ("x", 0), C3),
+        "c pro dest": lambda: C("c_draw_texture_pro", TEX, S4, (0, 0, 1, "h"), P2, 0.0, C3),
+        "c vec colour": lambda: C("draw_texture_vec", TEX, P2, (1, "g", 3), 1, 0),
+        "c background": lambda: C("clear_background", (1, "g", 3), 0),
+        "c vec2 tuple": lambda: C("set_krshader_value_vec2_tuple", SH, 0, ("x", 1), 0),
+        "c vec4 tuple": lambda: C("set_krshader_value_vec4_tuple", SH, 0, (1, 2, 3, "w"), 0),
+        "c vec2 krvec": lambda: C("set_krshader_value_vec2_krvec", SH, 0, BadVector(), 0),
+        "c value item": lambda: C("set_krshader_value", SH, 0, (1.0, "y"), 1, 0),
+    }),
+    **same_error(TypeError, NOT_FLOAT.format("list"), {
+        "pro colour item": lambda: kr.draw_texture_pro(TEX, S4, S4, P2, 0, (1, 2, [3])),
+        "c background item": lambda: C("c_clear_background", (1.5, 2, [])),
+    }),
     "background item": (lambda: kr.clear_background((1, 2, 3, None)), TypeError, NOT_FLOAT.format("NoneType")),
-    "source item": (lambda: kr.draw_texture_rec(TEX, (0, 0, 1, "1"), P2, C3), TypeError, NOT_FLOAT.format("str")),
-    "position item": (lambda: kr.draw_texture_rec(TEX, S4, (1, "2"), C3), TypeError, NOT_FLOAT.format("str")),
-    "vec_ez position": (lambda: kr.draw_texture_vec_ez(TEX, ("x", 0), False), TypeError, NOT_FLOAT.format("str")),
-    "pro colour item": (lambda: kr.draw_texture_pro(TEX, S4, S4, P2, 0, (1, 2, [3])), TypeError,
-                        NOT_FLOAT.format("list")),
+    "c rec None": (lambda: C("draw_texture_rec", TEX, None, P2, C3, 0), TypeError,
+                   "'NoneType' object is not subscriptable"),
     "krvec None position": (lambda: kr.draw_texture_krvec(TEX, None, KrRect(), False), AttributeError,
                             NO_ATTR.format("NoneType", "x")),
     "krvec None colour": (lambda: kr.draw_texture_krvec(TEX, KrVector2(), None, False), TypeError,
@@ -120,19 +167,21 @@ ERRORS = {
     "krvec y raises": (lambda: kr.draw_texture_krvec(TEX, YRaises(), KrRect(), False), KeyError, "'no y'"),
     "krvec type before texture": (lambda: kr.draw_texture_krvec(tex(id=-1), (0, 0), KrRect(), 0), TypeError,
                                   f"Argument 'position' has incorrect type (expected {VEC2}, got tuple)"),
+    "c krvec": (lambda: C("c_draw_texture_krvec", TEX, BadVector(), KrRect(), 0), TypeError, OFFSET),
+    "c krtexture holder": (lambda: C("c_draw_krtexture_krvec", KrRenderTexture(None), KrVector2(), KrRect(), 0),
+                           AttributeError, NO_ATTR.format("NoneType", "texture")),
+    "c vec texture": (lambda: C("c_draw_texture_vec", NS(id=1, width=2), P2, C3, 0), AttributeError,
+                      NO_ATTR.format("types.SimpleNamespace", "height")),
+    # keywords and numbers
+    **same_error(ZeroDivisionError, "no comparison", {
+        "keyword comparison": lambda: kr.draw_texture_rec(**{RaisingName("color"): C3}),
+        "keyword comparison, filled": lambda: kr.draw_texture_rec(TEX, S4, P2, C3, **{RaisingName("color"): C3}),
+        "dict key comparison": lambda: kr.set_krshader_value_vec4_v(SH, 5, [{RaisingName("x"): 1.0}]),
+    }),
     "keyword not str": (lambda: vectorcall(kr.draw_texture_rec, (TEX, S4, P2), (1,), (C3,)), TypeError,
                         "draw_texture_rec() keywords must be strings"),
     "int through __int__": (lambda: kr.begin_blend_mode(type("N", (), {"__int__": lambda s: "4"})()), TypeError,
                             "__int__ returned non-int (type str)"),
-    "int None": (lambda: kr.begin_blend_mode(None), TypeError, "an integer is required"),
-    # render-texture and shader records
-    "depth format": (lambda: kr.begin_texture_mode(NS(id=4, texture=TEX, depth=NS(id=5, width=1, height=2,
-                                                                                   mipmaps=0))),
-                     AttributeError, NO_ATTR.format("types.SimpleNamespace", "format")),
-    "render texture": (lambda: kr.begin_texture_mode(NS(id=4, texture=NS(id=1), depth=TEX)), AttributeError,
-                       NO_ATTR.format("types.SimpleNamespace", "width")),
-    "render texture id": (lambda: kr.begin_texture_mode(NS(id=-4, texture=TEX, depth=TEX)), OverflowError,
-                          NEGATIVE.format("unsigned int")),
     # shaders
     **{f"{kind}-{op}-{i}": (lambda k=kind, o=op, a=args: shader_fn(k, o)(shader(k), 1, *a), exc, msg)
        for i, (op, args, exc, msg) in enumerate(SETTERS) for kind in ("raw", "kr")},
@@ -140,12 +189,12 @@ ERRORS = {
        for i, (bad, exc, msg) in enumerate(SHADER_RECORDS)},
     **{f"raw shader {op}": (lambda o=op, a=args: shader_fn("raw", o)(NS(id=1), *a), AttributeError,
                             NO_ATTR.format("types.SimpleNamespace", "locs")) for op, args in RAW_OPS},
-    "list before shader": (lambda: kr.set_shader_value(object(), 1, [1], 0), TypeError,
-                           "Argument 'value' has incorrect type (expected tuple, got list)"),
+    **same_error(TypeError, "Argument 'value' has incorrect type (expected tuple, got list)", {
+        "list before shader": lambda: kr.set_shader_value(object(), 1, [1], 0),
+        "None krshader, list value": lambda: kr.set_krshader_value(None, 1, [1], 0),
+    }),
     "krshader type": (lambda: kr.set_krshader_value_vec2_tuple(5, 1, [1]), TypeError,
                       f"Argument 'shader' has incorrect type (expected {KRSHADER}, got int)"),
-    "None krshader, list value": (lambda: kr.set_krshader_value(None, 1, [1], 0), TypeError,
-                                  "Argument 'value' has incorrect type (expected tuple, got list)"),
     "vec4 items before shader": (lambda: kr.set_krshader_value_vec4_v(5, 1, [1]), TypeError,
                                  "Expected a mapping, got int"),
     **{f"{kind} location {i}": (lambda k=kind, n=name: shader_fn(k, "location")(shader(k), n), exc, msg)
@@ -154,6 +203,14 @@ ERRORS = {
            (b"u", TypeError, "Argument 'name' has incorrect type (expected str, got bytes)"),
            ("\ud800", UnicodeEncodeError,
             "'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed")])},
+    "c location None": (lambda: C("get_krshader_location", SH, None, 0), AttributeError,
+                        NO_ATTR.format("NoneType", "encode")),
+    "c location surrogate": (lambda: C("get_krshader_location", SH, "\udc80", 0), UnicodeEncodeError,
+                             "'utf-8' codec can't encode character '\\udc80' in position 0: surrogates not allowed"),
+    **{f"{kind} scalar setter unset": (lambda k=kind: unset("SetShaderValue", shader_fn(k, "value_float"), shader(k), 0,
+                                                            1.0), RuntimeError,
+                                       "raylib function SetShaderValue is not set; call init_raylib_pointers first")
+       for kind in ("kr", "raw")},
     # uniform arrays
     **{f"array {i}": (lambda o=op, v=values: shader_fn("kr", o)(SH, 5, v), exc, msg) for i, (op, values, exc, msg) in
        enumerate([
@@ -169,41 +226,8 @@ ERRORS = {
            ("value_float_v", [1.0, "a"], TypeError, NOT_FLOAT.format("str")),
            ("value_float_v", broken_iter(), KeyError, "'stop'"),
            ("value_float_v", hinted(ZeroDivisionError("hint")), ZeroDivisionError, "hint")])},
-    # the exported routines
-    "c rec position": (lambda: C("c_draw_texture_rec", TEX, S4, ("x", 0), C3), TypeError, NOT_FLOAT.format("str")),
-    "c rec None": (lambda: C("draw_texture_rec", TEX, None, P2, C3, 0), TypeError, NONE_SUB),
-    "c pro dest": (lambda: C("c_draw_texture_pro", TEX, S4, (0, 0, 1, "h"), P2, 0.0, C3), TypeError,
-                   NOT_FLOAT.format("str")),
-    "c pro texture": (lambda: C("draw_texture_pro", NS(id=-1), S4, S4, P2, 0.0, C3, 0), OverflowError,
-                      NEGATIVE.format("unsigned int")),
-    "c vec texture": (lambda: C("c_draw_texture_vec", NS(id=1, width=2), P2, C3, 0), AttributeError,
-                      NO_ATTR.format("types.SimpleNamespace", "height")),
-    "c vec colour": (lambda: C("draw_texture_vec", TEX, P2, (1, "g", 3), 1, 0), TypeError, NOT_FLOAT.format("str")),
-    "c krvec": (lambda: C("c_draw_texture_krvec", TEX, BadVector(), KrRect(), 0), TypeError, OFFSET),
-    "c krtexture holder": (lambda: C("c_draw_krtexture_krvec", KrRenderTexture(None), KrVector2(), KrRect(), 0),
-                           AttributeError, NO_ATTR.format("NoneType", "texture")),
-    "c krtexture texture": (lambda: C("c_draw_krtexture_krvec", KrRenderTexture(NS(texture=NS(id=1))), KrVector2(),
-                                      KrRect(), 0), AttributeError, NO_ATTR.format("types.SimpleNamespace", "width")),
-    "c texture mode": (lambda: C("begin_texture_mode", NS(id=1, texture=TEX, depth=NS(id=1, width=1, height=1,
-                                                                                      mipmaps=1)), 0),
-                       AttributeError, NO_ATTR.format("types.SimpleNamespace", "format")),
-    "c background": (lambda: C("clear_background", (1, "g", 3), 0), TypeError, NOT_FLOAT.format("str")),
-    "c background item": (lambda: C("c_clear_background", (1.5, 2, [])), TypeError, NOT_FLOAT.format("list")),
-    "c vec2 tuple": (lambda: C("set_krshader_value_vec2_tuple", SH, 0, ("x", 1), 0), TypeError,
-                     NOT_FLOAT.format("str")),
-    "c vec4 tuple": (lambda: C("set_krshader_value_vec4_tuple", SH, 0, (1, 2, 3, "w"), 0), TypeError,
-                     NOT_FLOAT.format("str")),
-    "c vec2 krvec": (lambda: C("set_krshader_value_vec2_krvec", SH, 0, BadVector(), 0), TypeError,
-                     NOT_FLOAT.format("str")),
-    "c value item": (lambda: C("set_krshader_value", SH, 0, (1.0, "y"), 1, 0), TypeError, NOT_FLOAT.format("str")),
-    "c location None": (lambda: C("get_krshader_location", SH, None, 0), AttributeError,
-                        NO_ATTR.format("NoneType", "encode")),
-    **{f"{kind} scalar setter unset": (lambda k=kind: unset("SetShaderValue", shader_fn(k, "value_float"), shader(k), 0,
-                                                            1.0), RuntimeError,
-                                       "raylib function SetShaderValue is not set; call init_raylib_pointers first")
-       for kind in ("kr", "raw")},
-    "c location surrogate": (lambda: C("get_krshader_location", SH, "\udc80", 0), UnicodeEncodeError,
-                             "'utf-8' codec can't encode character '\\udc80' in position 0: surrogates not allowed"),
+    # and one of koracache's
+    "cache dict without truth": (lambda: NoTruthCache().__reduce__(), ZeroDivisionError, "no truth"),
 }
 
 
