@@ -38,6 +38,11 @@ class BadVector(KrVector2):
     x = property(lambda self: "left")
 
 
+class SumNotNumber(KrVector2):
+    """x plus its offset gives a str."""
+    x = property(lambda self: type("X", (), {"__add__": lambda x, offset: "sum"})())
+
+
 class YRaises(KrVector2):
     @property
     def y(self):
@@ -152,6 +157,9 @@ ERRORS = {
         "c vec4 tuple": lambda: C("set_krshader_value_vec4_tuple", SH, 0, (1, 2, 3, "w"), 0),
         "c vec2 krvec": lambda: C("set_krshader_value_vec2_krvec", SH, 0, BadVector(), 0),
         "c value item": lambda: C("set_krshader_value", SH, 0, (1.0, "y"), 1, 0),
+        "krvec offset sum": lambda: kr.draw_texture_krvec(TEX, SumNotNumber(), KrRect(), 0),
+        "krvec_ez offset sum": lambda: kr.draw_texture_krvec_ez(TEX, SumNotNumber(), 0),
+        "c krvec offset sum": lambda: C("c_draw_texture_krvec", TEX, SumNotNumber(), KrRect(), 0),
     }),
     **same_error(TypeError, NOT_FLOAT.format("list"), {
         "pro colour item": lambda: kr.draw_texture_pro(TEX, S4, S4, P2, 0, (1, 2, [3])),
