@@ -12,9 +12,9 @@ from conftest import slots
 
 
 def fields(fn):
-    """Fresh values for each field of fn that can be set."""
-    return {"__dict__": {}, "__defaults__": (), "__kwdefaults__": {}, "__annotations__": {},
-            **{name: f"{name} of {id(fn)}" for name in ("__name__", "__qualname__", "__module__", "__doc__")}}
+    """Fresh values for each field of fn that can be set (and an immortal str)."""
+    return {"__dict__": {}, "__defaults__": (), "__kwdefaults__": {}, "__annotations__": {}, "__qualname__": "q",
+            **{name: f"{name} of {id(fn)}" for name in ("__name__", "__module__", "__doc__")}}
 
 
 def test_the_collector_sees_every_reference_held(monkeypatch):
@@ -24,6 +24,7 @@ def test_the_collector_sees_every_reference_held(monkeypatch):
         monkeypatch.setattr(fn, name, value)
     for value in (type(fn), fn.__globals__, fn.__code__, kr, *held.values()):
         assert fn in gc.get_referrers(value), value
+    assert fn.__qualname__ == fn.__reduce__() == "q"
     assert cache in gc.get_referrers(slots(cache))
     other = kr.end_drawing
     for name in ("__doc__", "__module__"):
