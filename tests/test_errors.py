@@ -188,6 +188,8 @@ ERRORS = {
     }),
     "keyword not str": (lambda: vectorcall(kr.draw_texture_rec, (TEX, S4, P2), (1,), (C3,)), TypeError,
                         "draw_texture_rec() keywords must be strings"),
+    "no-argument function, empty keyword names": (lambda: vectorcall(kr.end_drawing, (1,), (), ()), TypeError,
+                                                  "end_drawing() takes no arguments (1 given)"),
     "int through __int__": (lambda: kr.begin_blend_mode(type("N", (), {"__int__": lambda s: "4"})()), TypeError,
                             "__int__ returned non-int (type str)"),
     # shaders
