@@ -3,11 +3,7 @@ stores, and what a call does while its entry is still unset or, for the
 exported routines, while an error is pending."""
 
 import json
-import os
-import pathlib
 import re
-import subprocess
-import sys
 import traceback
 
 import pytest
@@ -16,6 +12,7 @@ from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
 from calls import CALLS
+from test_loading import run_child
 
 NAMES = ("DrawTextureRec", "DrawTexturePro", "BeginBlendMode", "EndBlendMode", "BeginTextureMode",
          "EndTextureMode", "ClearBackground", "BeginShaderMode", "EndShaderMode", "SetShaderValue",
@@ -61,11 +58,7 @@ def blank(rec):
 
 
 def test_all_entries_null_after_import():
-    code = ("import json, sys; sys.path.insert(0, sys.argv[1]); import test_entry_points as t; "
-            "print(json.dumps(t.entry_state()))")
-    out = subprocess.run([sys.executable, "-c", code, str(pathlib.Path(__file__).parent)],
-                         capture_output=True, text=True, env=os.environ, check=True, timeout=120).stdout
-    assert json.loads(out) == []
+    assert json.loads(run_child("import json, test_entry_points as t; print(json.dumps(t.entry_state()))")) == []
 
 
 def test_entries_are_updated_separately(blank):
