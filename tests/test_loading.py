@@ -161,19 +161,6 @@ def test_import_runs_again_after_a_failed_load():
     assert out[1]["attributes"][-len(FUNCTIONS) - 3:] == ["__builtins__", "__pyx_capi__", *FUNCTIONS, "__test__"]
 
 
-def test_module_registers_under_its_full_name():
-    out = run_script(f"""
-        import importlib.util
-        path = real.__file__.replace("krvector2/krvector2", "raylib/kora_raylib")
-        found = importlib.util.spec_from_file_location("kora_raylib", path)
-        module = importlib.util.module_from_spec(found)
-        found.loader.exec_module(module)
-        print(json.dumps([module.__name__, sys.modules['{MODULE}'] is module,
-                          importlib.import_module('{MODULE}') is module, module.end_drawing.__module__]))
-        """)
-    assert out == ["kora_raylib", True, True, MODULE]
-
-
 # --- one interpreter per process, the shared function type ----------------
 
 NOT_SAFE = "Interpreter change detected - this module can only be loaded into one interpreter per process."
@@ -199,6 +186,17 @@ def test_second_interpreter_import_is_refused(rec, module, config):
 
 
 # Each of the following runs in a fresh interpreter and prints what is checked.
+# Loaded under another name, the module registers under its full one.
+FULL_NAME = """
+import importlib, importlib.util, sys
+import kora_ui.fast.krvector2.krvector2 as real
+found = importlib.util.spec_from_file_location("kora_raylib", real.__file__.replace("krvector2/krvector2",
+                                                                                    "raylib/kora_raylib"))
+module = importlib.util.module_from_spec(found)
+found.loader.exec_module(module)
+print(module.__name__, sys.modules["MODULE"] is module, importlib.import_module("MODULE") is module)
+print(module.end_drawing.__module__)
+""".replace("MODULE", MODULE)
 # Whichever interpreter loads first, a subinterpreter too, keeps the module.
 SUBINTERPRETER_FIRST = """
 import _interpreters
@@ -277,6 +275,7 @@ CACHE_TYPE_LOOKUPS = [
 
 
 @pytest.mark.parametrize("code, output", [
+    pytest.param(FULL_NAME, ["kora_raylib True True", MODULE], id="registered under the full name"),
     pytest.param(SUBINTERPRETER_FIRST, ["None", NOT_SAFE], id="the first interpreter keeps the module",
                  marks=pytest.mark.skipif(not importlib.util.find_spec("_interpreters"), reason="no subinterpreters")),
     pytest.param(IMPOSTOR.replace("SETUP", HEAP_CLASS).replace("MODULE", CACHE_MODULE), [REFUSAL],
