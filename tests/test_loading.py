@@ -36,7 +36,6 @@ FUNCTIONS = """init_raylib_pointers draw_texture_rec draw_texture_rec_ez draw_te
     set_krshader_value_float set_krshader_value_int begin_drawing end_drawing""".split()
 
 
-
 def run_child(code, *flags, env=(), fails=False):
     """Runs code in a fresh interpreter with this one's path, for two minutes
     at most; its output, or its error output where it must fail."""
