@@ -3,11 +3,7 @@ stores, and what a call does while its entry is still unset or, for the
 exported routines, while an error is pending."""
 
 import json
-import os
-import pathlib
 import re
-import subprocess
-import sys
 import traceback
 
 import pytest
@@ -15,7 +11,9 @@ import pytest
 from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
+import kora_capi_consumer  # built into the native directory, which conftest adds to the path
 from calls import CALLS
+from test_loading import run_child
 
 NAMES = ("DrawTextureRec", "DrawTexturePro", "BeginBlendMode", "EndBlendMode", "BeginTextureMode",
          "EndTextureMode", "ClearBackground", "BeginShaderMode", "EndShaderMode", "SetShaderValue",
@@ -61,11 +59,7 @@ def blank(rec):
 
 
 def test_all_entries_null_after_import():
-    code = ("import json, sys; sys.path.insert(0, sys.argv[1]); import test_entry_points as t; "
-            "print(json.dumps(t.entry_state()))")
-    out = subprocess.run([sys.executable, "-c", code, str(pathlib.Path(__file__).parent)],
-                         capture_output=True, text=True, env=os.environ, check=True, timeout=120).stdout
-    assert json.loads(out) == []
+    assert json.loads(run_child("import json, test_entry_points as t; print(json.dumps(t.entry_state()))")) == []
 
 
 def test_entries_are_updated_separately(blank):
@@ -91,7 +85,6 @@ def test_entries_are_updated_separately(blank):
 
 
 def exported_init(pointers):
-    import kora_capi_consumer  # built into the native directory, which only conftest adds to the path
     return kora_capi_consumer.call("init_raylib_pointers", pointers, 0)
 
 
@@ -131,42 +124,31 @@ def test_refused_arguments_change_nothing(rec, init, argument, text):
 ROUTINE = "kora_ui.fast.raylib.kora_raylib."
 
 
-@pytest.mark.parametrize("routine, args, entry", [
-    ("c_clear_background_blank", (), "ClearBackground"),
-    ("begin_krshader_mode", (KrShader(1, 0),), "BeginShaderMode"),
-    ("begin_drawing", (0,), "BeginDrawing"),
-    ("end_drawing", (0,), "EndDrawing"),
-    ("set_krshader_value_int", (KrShader(1, 0), 2, -7, 0), "SetShaderValue"),
-])
-def test_exported_routine_with_its_entry_unset(rec, routine, args, entry):
-    """Only that entry is unset: the routine tests its own entry, names it
-    and adds its traceback entry."""
-    from conftest import fails
-    import kora_capi_consumer
-
-    kr.init_raylib_pointers({entry: 0})
+@pytest.mark.parametrize("routine, args, unset, calls, named", [
+    # Only that entry unset: the routine tests its own entry, names it and adds its traceback entry.
+    ("c_clear_background_blank", (), "ClearBackground", [], True),
+    ("begin_krshader_mode", (KrShader(1, 0),), "BeginShaderMode", [], True),
+    ("begin_drawing", (0,), "BeginDrawing", [], True),
+    ("end_drawing", (0,), "EndDrawing", [], True),
+    ("set_krshader_value_int", (KrShader(1, 0), 2, -7, 0), "SetShaderValue", [], True),
+    # An error pending, as a sibling module may call the frame brackets and the clears: these are
+    # called all the same and the pending error gets the routine's entry;
+    ("begin_drawing", (0,), None, [("BeginDrawing",)], True),
+    ("end_drawing", (1,), None, [("EndDrawing",)], True),
+    # with nothing to convert, this clears all the same and adds no entry;
+    ("c_clear_background_blank", (), None, [("ClearBackground", (0, 0, 0, 0))], False),
+    # this tests for a pending error after its conversion: skips raylib.
+    ("kr_clear_background", (KrRect(1, 2, 3, 4),), None, [], True),
+], ids=lambda v: v if isinstance(v, str) else None)
+def test_exported_routine_fails(rec, routine, args, unset, calls, named):
+    if unset:
+        kr.init_raylib_pointers({unset: 0})
     try:
-        info = fails(rec, RuntimeError, NOT_SET.format(entry), kora_capi_consumer.call, routine, *args)
+        with pytest.raises(RuntimeError) as info:
+            (kora_capi_consumer.call if unset else kora_capi_consumer.call_pending)(routine, *args)
     finally:
         kr.init_raylib_pointers(rec.addresses())
-    assert traceback.extract_tb(info.tb)[-1].name == ROUTINE + routine
-
-
-@pytest.mark.parametrize("routine, args, calls, entry", [
-    # Called all the same; the pending error gets the routine's entry.
-    ("begin_drawing", (0,), [("BeginDrawing",)], "begin_drawing"),
-    ("end_drawing", (1,), [("EndDrawing",)], "end_drawing"),
-    # Nothing to convert: clears all the same and adds no entry.
-    ("c_clear_background_blank", (), [("ClearBackground", (0, 0, 0, 0))], None),
-    # Tests for a pending error after its conversion: skips raylib.
-    ("kr_clear_background", (KrRect(1, 2, 3, 4),), [], "kr_clear_background"),
-], ids=lambda v: v if isinstance(v, str) else None)
-def test_exported_routine_called_with_an_error_pending(rec, routine, args, calls, entry):
-    """As a sibling module may call the frame brackets and the clears."""
-    import kora_capi_consumer
-
-    with pytest.raises(RuntimeError, match="^pending$") as info:
-        kora_capi_consumer.call_pending(routine, *args)
-    assert rec.calls() == calls
-    names = [f.name for f in traceback.extract_tb(info.tb) if f.name.startswith(ROUTINE)]
-    assert names == ([ROUTINE + entry] if entry else [])
+    assert str(info.value) == (NOT_SET.format(unset) if unset else "pending") and rec.calls() == calls
+    frames = [f.name for f in traceback.extract_tb(info.tb)]
+    assert [n for n in frames if n.startswith(ROUTINE)] == [ROUTINE + routine] * named
+    assert not named or frames[-1] == ROUTINE + routine

@@ -5,6 +5,7 @@ CacheType."""
 
 import builtins
 import importlib
+import importlib.util
 import json
 import os
 import pickle
@@ -34,6 +35,17 @@ FUNCTIONS = """init_raylib_pointers draw_texture_rec draw_texture_rec_ez draw_te
     set_krshader_value_vec4_tuple set_krshader_value_vec4_v set_krshader_value_float_v set_shader_value_float
     set_krshader_value_float set_krshader_value_int begin_drawing end_drawing""".split()
 
+
+def run_child(code, *flags, env=(), fails=False):
+    """Runs code in a fresh interpreter with this one's path, for two minutes
+    at most; its output, or its error output where it must fail."""
+    done = subprocess.run([sys.executable, *flags, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          env=dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **dict(env)),
+                          timeout=120)
+    assert (done.returncode != 0) == fails, done.stderr[-2000:]
+    return done.stderr if fails else done.stdout
+
+
 def test_module_attributes():
     assert kr.__builtins__ is builtins
     assert type(kr.__test__) is dict and kr.__test__ == {}
@@ -44,6 +56,12 @@ def test_module_attributes():
     assert not hasattr(kr, "__path__")
     white = kr._base_color_krvec_ez
     assert type(white) is KrRect and (white.x, white.y, white.w, white.h) == (255.0,) * 4
+    assert {"Cache", "CacheType", "__pyx_unpickle_Cache", "__builtins__", "__test__"} <= set(vars(kc))
+    assert kc.__test__ == {} and kc.__builtins__ is builtins and kc.CacheType is CacheType
+    assert (Cache.__module__, Cache.__qualname__) == (CACHE_MODULE, "Cache")
+    names = ["clear", "clear_selected", "get", "set", "get_or_set_val", "get_or_exec", "copy", "__deepcopy__"]
+    assert [getattr(Cache, n).__qualname__ for n in names] == ["Cache." + n for n in names]
+    assert Cache.clear_selected.__defaults__ == (None, None)
 
 
 @pytest.mark.parametrize("module", [kr, kc], ids=["kora_raylib", "koracache"])
@@ -56,6 +74,11 @@ def test_reload_and_reimport_give_the_same_module(rec, monkeypatch, module):
     assert importlib.reload(module) is module
     monkeypatch.delitem(sys.modules, module.__name__)
     assert importlib.import_module(module.__name__) is module and sys.modules[module.__name__] is module
+    before = sys.getrefcount(module)  # (the first re-import left the spec's loader a reference)
+    for _ in range(3):  # each hands back the module with a reference of its own
+        del sys.modules[module.__name__]
+        assert importlib.import_module(module.__name__) is module
+    assert sys.getrefcount(module) == before
     assert module.__test__ is marker and kr._base_color_krvec_ez is not attributes.get("_base_color_krvec_ez")
     kept = [n for n in attributes if not n.startswith("__") or n.startswith("__pyx")] + ["__builtins__"]
     assert all(getattr(module, n) is attributes[n] for n in kept if n != "_base_color_krvec_ez")
@@ -63,7 +86,7 @@ def test_reload_and_reimport_give_the_same_module(rec, monkeypatch, module):
     assert rec.calls() == [("EndDrawing",)]
 
 
-# Runs in a fresh interpreter: argv[1] prepares and reports through attempt().
+# Run in a fresh interpreter before the code of a test, which reports through attempt().
 SCRIPT = r"""
 import importlib, json, sys, traceback, types, warnings
 import kora_ui.fast.krvector2.krvector2 as real
@@ -87,21 +110,17 @@ def attempt():
         return {"error": [type(exc).__name__, str(exc)], "registered": "kora_ui.fast.raylib.kora_raylib" in sys.modules,
                 "tb": [f.name for f in traceback.extract_tb(exc.__traceback__)]}
     return {"warnings": [[w.category.__name__, str(w.message)] for w in caught], "attributes": list(vars(module))}
-
-exec(sys.argv[1])
 """
 
 
 def run_script(code, *flags):
-    done = subprocess.run([sys.executable, *flags, "-c", SCRIPT, textwrap.dedent(code)],
-                          capture_output=True, text=True, env=os.environ, timeout=120)
-    assert done.returncode == 0, done.stderr
-    return json.loads(done.stdout.splitlines()[-1])
+    return json.loads(run_child(SCRIPT + textwrap.dedent(code), *flags).splitlines()[-1])
 
 
 VEC = "kora_ui.fast.krvector2.krvector2"
 SIZE_TEXT = (VEC + ".KrVector2 size changed, may indicate binary incompatibility. "
              "Expected 40 from C header, got {} from PyObject")
+BIGGER = f"peer('{VEC}', 'KrVector2', sized(48, __pyx_vtable__=VTABLE))"
 
 
 @pytest.mark.parametrize("prepare, error", [
@@ -116,46 +135,29 @@ SIZE_TEXT = (VEC + ".KrVector2 size changed, may indicate binary incompatibility
     # Peers are imported in a fixed order: KrShader is checked before KrRect.
     ("peer('kora_ui.fast.krrect.krrect', 'KrRect', 1); peer('kora_ui.fast.krshader.krshader', 'KrShader', 2)",
      ["TypeError", "kora_ui.fast.krshader.krshader.KrShader is not a type object"]),
+    (BIGGER, None),  # only warns (and fails the import as an error: below)
 ])
 def test_peer_type_checks_fail_the_import(prepare, error):
     out = run_script(prepare + "; print(json.dumps(attempt()))")
-    assert out["error"] == error
-    assert out["tb"][-1] == INIT and not out["registered"]
-
-
-@pytest.mark.parametrize("flags, key, expected", [
-    ((), "warnings", [["RuntimeWarning", SIZE_TEXT.format(48)]]),
-    (("-W", "error::RuntimeWarning"), "error", ["RuntimeWarning", SIZE_TEXT.format(48)]),
-])
-def test_bigger_peer_type_only_warns(flags, key, expected):
-    out = run_script(f"peer('{VEC}', 'KrVector2', sized(48, __pyx_vtable__=VTABLE)); print(json.dumps(attempt()))",
-                     *flags)
-    assert out[key] == expected
+    if error is None:
+        assert out["warnings"] == [["RuntimeWarning", SIZE_TEXT.format(48)]]
+    else:
+        assert out["error"] == error
+        assert out["tb"][-1] == INIT and not out["registered"]
 
 
 def test_import_runs_again_after_a_failed_load():
     out = run_script(f"""
         saved = sys.modules['{VEC}']
-        peer('{VEC}', 'KrVector2', 42)
+        {BIGGER}
         first = attempt()
         sys.modules['{VEC}'] = saved
-        print(json.dumps([first["error"][0], attempt()]))
+        print(json.dumps([first, attempt()]))
         """, "-W", "error")
-    assert out[0] == "TypeError" and out[1]["warnings"] == []
+    assert out[0]["error"] == ["RuntimeWarning", SIZE_TEXT.format(48)]
+    assert out[0]["tb"][-1] == INIT and not out[0]["registered"]
+    assert out[1]["warnings"] == []
     assert out[1]["attributes"][-len(FUNCTIONS) - 3:] == ["__builtins__", "__pyx_capi__", *FUNCTIONS, "__test__"]
-
-
-def test_module_registers_under_its_full_name():
-    out = run_script(f"""
-        import importlib.util
-        path = real.__file__.replace("krvector2/krvector2", "raylib/kora_raylib")
-        found = importlib.util.spec_from_file_location("kora_raylib", path)
-        module = importlib.util.module_from_spec(found)
-        found.loader.exec_module(module)
-        print(json.dumps([module.__name__, sys.modules['{MODULE}'] is module,
-                          importlib.import_module('{MODULE}') is module, module.end_drawing.__module__]))
-        """)
-    assert out == ["kora_raylib", True, True, MODULE]
 
 
 # --- one interpreter per process, the shared function type ----------------
@@ -182,6 +184,19 @@ def test_second_interpreter_import_is_refused(rec, module, config):
     assert rec.calls() == [("EndDrawing",)]
 
 
+# Each of the following runs in a fresh interpreter and prints what is checked.
+# Loaded under another name, the module registers under its full one.
+FULL_NAME = """
+import importlib, importlib.util, sys
+import kora_ui.fast.krvector2.krvector2 as real
+found = importlib.util.spec_from_file_location("kora_raylib", real.__file__.replace("krvector2/krvector2",
+                                                                                    "raylib/kora_raylib"))
+module = importlib.util.module_from_spec(found)
+found.loader.exec_module(module)
+print(module.__name__, sys.modules["MODULE"] is module, importlib.import_module("MODULE") is module)
+print(module.end_drawing.__module__)
+""".replace("MODULE", MODULE)
+# Whichever interpreter loads first, a subinterpreter too, keeps the module.
 SUBINTERPRETER_FIRST = """
 import _interpreters
 interp = _interpreters.create("legacy")
@@ -192,15 +207,8 @@ try:
 except ImportError as exc:
     print(exc)
 """
-
-
-def test_the_first_interpreter_to_load_keeps_the_module():
-    """Whichever interpreter loads first, a subinterpreter too, keeps it."""
-    pytest.importorskip("_interpreters")
-    done = subprocess.run([sys.executable, "-c", SUBINTERPRETER_FIRST], capture_output=True, text=True, timeout=120)
-    assert done.stdout == f"None\n{NOT_SAFE}\n", done.stderr[-2000:]
-
-
+# The shared function type is found through sys.modules; only the type this
+# package made, with its instance layout, may be used to make functions.
 IMPOSTOR = """
 import ctypes, gc, sys, types
 SETUP
@@ -210,12 +218,13 @@ except TypeError as exc:
     print(exc, "MODULE" in sys.modules)
 gc.collect()
 """
+REFUSAL = "shared entry _kora_ui_shared_types.function_type_v1 is not this package's function type False"
 # A class made in Python with the function type's instance size.
 HEAP_CLASS = """
 registry = types.ModuleType("_kora_ui_shared_types")
 registry.function_type_v1 = type("Impostor", (), {"__slots__": tuple("s%d" % i for i in range(SLOTS))})
 sys.modules["_kora_ui_shared_types"] = registry
-"""
+""".replace("SLOTS", str((type(kr.end_drawing).__basicsize__ - object.__basicsize__) // 8))
 # A copy of the real (static) type, its instance size one field larger.
 LARGER_COPY = """
 import kora_ui.fast.koracache.koracache
@@ -232,38 +241,12 @@ ctypes.memmove(copy, api.PyCapsule_GetPointer(registry.function_type_v1, name), 
 ctypes.c_ssize_t.from_buffer(copy, 32).value += 8  # tp_basicsize
 registry.function_type_v1 = api.PyCapsule_New(ctypes.addressof(copy), name, None)
 """
-
-
-@pytest.mark.parametrize("setup, module", [(HEAP_CLASS, "kora_ui.fast.koracache.koracache"),
-                                           (LARGER_COPY, "kora_ui.fast.raylib.kora_raylib")],
-                         ids=["heap class", "larger copy"])
-def test_impostor_in_the_shared_type_registry_is_refused(setup, module):
-    """The shared function type is found through sys.modules; only the type
-    this package made, with its instance layout, may be used to make functions."""
-    slots = (type(kr.end_drawing).__basicsize__ - object.__basicsize__) // 8
-    script = IMPOSTOR.replace("SETUP", setup.replace("SLOTS", str(slots))).replace("MODULE", module)
-    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
-    refusal = "shared entry _kora_ui_shared_types.function_type_v1 is not this package's function type False\n"
-    assert (done.returncode, done.stdout) == (0, refusal), done.stderr[-2000:]
-
-
-# --- koracache ------------------------------------------------------------
-
-
-def test_cache_module_attributes():
-    assert {"Cache", "CacheType", "__pyx_unpickle_Cache", "__builtins__", "__test__"} <= set(vars(kc))
-    assert kc.__test__ == {} and kc.__builtins__ is builtins and kc.CacheType is CacheType
-    assert (Cache.__module__, Cache.__qualname__) == (CACHE_MODULE, "Cache")
-    names = ["clear", "clear_selected", "get", "set", "get_or_set_val", "get_or_exec", "copy", "__deepcopy__"]
-    assert [getattr(Cache, n).__qualname__ for n in names] == ["Cache." + n for n in names]
-    assert Cache.clear_selected.__defaults__ == (None, None)
-
-
+# How koracache finds CacheType: PREPARE sets up kora_ui.core.enums.
 LOADER = """
 import enum, sys, traceback, types
 Marker = enum.Enum("CacheType", {"ONLY": 7})
 fake = types.ModuleType("kora_ui.core.enums")
-%s
+PREPARE
 try:
     from kora_ui.fast.koracache import koracache
 except ImportError as e:
@@ -276,23 +259,30 @@ if koracache.CacheType is Marker:
     assert c.ONLY == c[Marker.ONLY] == "v"
 print("marker" if koracache.CacheType is Marker else koracache.CacheType.__module__)
 """
-
-
-@pytest.mark.parametrize("prepare, output", [
-    ("", ["kora_ui.core.enums"]),
-    ("sys.modules[fake.__name__] = fake; fake.CacheType = Marker", ["marker"]),
-    ("sys.modules[fake.__name__] = fake; sys.modules[fake.__name__ + '.CacheType'] = Marker", ["marker"]),
-    ("sys.modules[fake.__name__] = fake", ["cannot import name CacheType True", "marker"]),
+CACHE_TYPE_LOOKUPS = [
+    ("real", "", ["kora_ui.core.enums"]),
+    ("attribute", "sys.modules[fake.__name__] = fake; fake.CacheType = Marker", ["marker"]),
+    ("submodule", "sys.modules[fake.__name__] = fake; sys.modules[fake.__name__ + '.CacheType'] = Marker", ["marker"]),
+    ("missing", "sys.modules[fake.__name__] = fake", ["cannot import name CacheType True", "marker"]),
     # absent on the first look-up of the module, failing on the one after the import; found as a submodule
-    ("class Flaky(types.ModuleType):\n    seen = []\n    def __getattr__(self, name):\n"
+    ("flaky", "class Flaky(types.ModuleType):\n    seen = []\n    def __getattr__(self, name):\n"
      "        self.seen.append(name) if name == 'CacheType' else None\n"
      "        raise RuntimeError('flaky') if len(self.seen) > 1 else AttributeError(name)\n"
      "fake.__class__ = Flaky; sys.modules[fake.__name__] = fake; sys.modules[fake.__name__ + '.CacheType'] = Marker",
      ["marker"]),
-], ids=["real", "attribute", "submodule", "missing", "flaky"])
-def test_cache_type_import(prepare, output):
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    done = subprocess.run([sys.executable, "-c", textwrap.dedent(LOADER % prepare)], capture_output=True,
-                          text=True, env=env, timeout=120)
-    assert done.returncode == 0, done.stderr
-    assert done.stdout.splitlines() == output
+]
+
+
+@pytest.mark.parametrize("code, output", [
+    pytest.param(FULL_NAME, ["kora_raylib True True", MODULE], id="registered under the full name"),
+    pytest.param(SUBINTERPRETER_FIRST, ["None", NOT_SAFE], id="the first interpreter keeps the module",
+                 marks=pytest.mark.skipif(not importlib.util.find_spec("_interpreters"), reason="no subinterpreters")),
+    pytest.param(IMPOSTOR.replace("SETUP", HEAP_CLASS).replace("MODULE", CACHE_MODULE), [REFUSAL],
+                 id="impostor: heap class"),
+    pytest.param(IMPOSTOR.replace("SETUP", LARGER_COPY).replace("MODULE", MODULE), [REFUSAL],
+                 id="impostor: larger copy"),
+    *[pytest.param(LOADER.replace("PREPARE", prepare), output, id="CacheType: " + name)
+      for name, prepare, output in CACHE_TYPE_LOOKUPS],
+])
+def test_in_a_fresh_interpreter(code, output):
+    assert run_child(code).splitlines() == output
