@@ -12,7 +12,8 @@ from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
 import kora_capi_consumer  # built into the native directory, which conftest adds to the path
-from calls import CALLS
+from calls import CALLS, RAYLIB
+from test_capi import ROUTINES
 from test_loading import run_child
 
 NAMES = ("DrawTextureRec", "DrawTexturePro", "BeginBlendMode", "EndBlendMode", "BeginTextureMode",
@@ -152,3 +153,18 @@ def test_exported_routine_fails(rec, routine, args, unset, calls, named):
     frames = [f.name for f in traceback.extract_tb(info.tb)]
     assert [n for n in frames if n.startswith(ROUTINE)] == [ROUTINE + routine] * named
     assert not named or frames[-1] == ROUTINE + routine
+
+
+# Every call that reaches raylib, with each of its argument sets, and every exported routine that does.
+REACHING = [pytest.param(lambda c=call, b=build: c(b), id=f"{call.name}[{label}]") for call in RAYLIB
+            if call.name != "init_raylib_pointers"
+            for label, build in [("args", call.args), *call.variants.items()]]
+REACHING += [pytest.param(lambda n=name, a=args: kora_capi_consumer.call(n, *a), id=f"exported {name}")
+             for name, args, _, reached in ROUTINES if reached]
+
+
+@pytest.mark.parametrize("call", REACHING)
+def test_every_call_tests_its_entry(blank, call):
+    with pytest.raises(RuntimeError, match="^" + re.escape(NOT_SET).replace(r"\{\}", r"[A-Za-z]+") + "$"):
+        call()
+    assert blank.calls() == []
