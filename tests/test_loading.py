@@ -264,6 +264,8 @@ CACHE_TYPE_LOOKUPS = [
     ("attribute", "sys.modules[fake.__name__] = fake; fake.CacheType = Marker", ["marker"]),
     ("submodule", "sys.modules[fake.__name__] = fake; sys.modules[fake.__name__ + '.CacheType'] = Marker", ["marker"]),
     ("missing", "sys.modules[fake.__name__] = fake", ["cannot import name CacheType True", "marker"]),
+    ("failing", "def fail(name):\n    raise ImportError('look-up failed')\n"
+     "fake.__getattr__ = fail; sys.modules[fake.__name__] = fake", ["look-up failed True", "marker"]),
     # absent on the first look-up of the module, failing on the one after the import; found as a submodule
     ("flaky", "class Flaky(types.ModuleType):\n    seen = []\n    def __getattr__(self, name):\n"
      "        self.seen.append(name) if name == 'CacheType' else None\n"
