@@ -370,6 +370,8 @@ def test_reduce_shapes_and_the_three_checksums(monkeypatch):
     assert Detached().__reduce__() == (unpickle, (Detached, 198515892, None), (None, {"extra": 5}))
     with pytest.raises(ZeroDivisionError, match="^division by zero$"):  # only AttributeError means "no dict"
         RaisingDict().__reduce__()
+    none_dict = type("NoneDict", (Cache,), {"__dict__": property(lambda self: None)})()  # None means none too
+    assert none_dict.__reduce__() == (unpickle, (type(none_dict), 198515892, None), (slots(none_dict),))
     for checksum in CHECKSUMS:
         for state in (None, (None,), (["a", "b", "c"],)):
             d = unpickle(Cache, checksum, state)

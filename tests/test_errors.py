@@ -165,6 +165,8 @@ ERRORS = {
         "pro colour item": lambda: kr.draw_texture_pro(TEX, S4, S4, P2, 0, (1, 2, [3])),
         "c background item": lambda: C("c_clear_background", (1.5, 2, [])),
     }),
+    "render texture without depth": (lambda: kr.begin_texture_mode(NS(id=4, texture=TEX)), AttributeError,
+                                     NO_ATTR.format("types.SimpleNamespace", "depth")),
     "background item": (lambda: kr.clear_background((1, 2, 3, None)), TypeError, NOT_FLOAT.format("NoneType")),
     "c rec None": (lambda: C("draw_texture_rec", TEX, None, P2, C3, 0), TypeError,
                    "'NoneType' object is not subscriptable"),
@@ -234,6 +236,8 @@ ERRORS = {
            ("value_vec4_v", None, TypeError, "'NoneType' object is not iterable"),
            ("value_float_v", 3.0, TypeError, "'float' object is not iterable"),
            ("value_float_v", [1.0, "a"], TypeError, NOT_FLOAT.format("str")),
+           ("value_float_v", iter([1.0, "a"]), TypeError, NOT_FLOAT.format("str")),
+           ("value_vec4_v", iter([V4, 1.0]), TypeError, "Expected a mapping, got float"),
            ("value_float_v", broken_iter(), KeyError, "'stop'"),
            ("value_float_v", hinted(ZeroDivisionError("hint")), ZeroDivisionError, "hint")])},
     # and one of koracache's

@@ -69,6 +69,7 @@ MORE = [Call("refused checksum", lambda: calls.koracache.__pyx_unpickle_Cache, l
         Call("c new", lambda: consumer.cache_call, lambda: ("new_",))]
 MORE = [pytest.param(call, call.args, call.name == "refused checksum", id=call.name) for call in MORE]
 
+
 @pytest.mark.parametrize("call, build, fails", cases() + MORE)
 def test_every_allocation_failure_of_a_call_raises_memory_error(rec, call, build, fails):
     """The success paths of the call table and the failure paths of the balance checks."""
