@@ -225,8 +225,10 @@ registry = types.ModuleType("_kora_ui_shared_types")
 registry.function_type_v1 = type("Impostor", (), {"__slots__": tuple("s%d" % i for i in range(SLOTS))})
 sys.modules["_kora_ui_shared_types"] = registry
 """.replace("SLOTS", str((type(kr.end_drawing).__basicsize__ - object.__basicsize__) // 8))
-# A copy of the real (static) type, its instance size one field larger.
-LARGER_COPY = """
+# The registry's capsule replaced by one of the same name that points at a
+# copy of the real (static) type with one field changed (COPY), or at another
+# object (POINTER).
+CAPSULE = """
 import kora_ui.fast.koracache.koracache
 registry = sys.modules["_kora_ui_shared_types"]
 api = ctypes.pythonapi
@@ -238,8 +240,37 @@ api.PyCapsule_New.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
 name = api.PyCapsule_GetName(registry.function_type_v1)
 copy = ctypes.create_string_buffer(1024)
 ctypes.memmove(copy, api.PyCapsule_GetPointer(registry.function_type_v1, name), 176)  # up to tp_flags
-ctypes.c_ssize_t.from_buffer(copy, 32).value += 8  # tp_basicsize
-registry.function_type_v1 = api.PyCapsule_New(ctypes.addressof(copy), name, None)
+COPY
+registry.function_type_v1 = api.PyCapsule_New(POINTER, name, None)
+"""
+BROKEN_REGISTRY = """
+class Broken(types.ModuleType):
+    def __getattr__(self, name):
+        raise TypeError("registry look-up failed")
+sys.modules["_kora_ui_shared_types"] = Broken("_kora_ui_shared_types")
+"""
+IMPOSTORS = {  # what the capsule points at
+    "larger copy": ("ctypes.c_ssize_t.from_buffer(copy, 32).value += 8", "ctypes.addressof(copy)"),  # tp_basicsize
+    "copy with another call offset": ("ctypes.c_ssize_t.from_buffer(copy, 56).value += 8", "ctypes.addressof(copy)"),
+    "heap class": ("Impostor = type('Impostor', (), {})", "id(Impostor)"),
+    "not a type": ("", "id(registry)"),
+}
+# The create step copies the spec's attributes that it has, and stops at one that fails.
+SPEC_COPIES = """
+import importlib.util, types
+import kora_ui.fast.krvector2.krvector2 as real
+path = real.__file__.replace("krvector2/krvector2", "raylib/kora_raylib")
+loader = importlib.util.spec_from_file_location("kora_raylib", path).loader
+class Raising:
+    name, origin, loader = "kora_raylib", path, loader
+    parent = property(lambda self: 1 / 0)
+try:
+    loader.create_module(Raising())
+except ZeroDivisionError as exc:
+    print(exc)
+module = loader.create_module(types.SimpleNamespace(name="kora_raylib", origin=path, loader=loader,
+                                                    submodule_search_locations=["x"]))
+print(module.__package__, module.__path__, module.__file__ == path, module.__loader__ is loader)
 """
 # How koracache finds CacheType: PREPARE sets up kora_ui.core.enums.
 LOADER = """
@@ -277,12 +308,16 @@ CACHE_TYPE_LOOKUPS = [
 
 @pytest.mark.parametrize("code, output", [
     pytest.param(FULL_NAME, ["kora_raylib True True", MODULE], id="registered under the full name"),
+    pytest.param(SPEC_COPIES, ["division by zero", "None ['x'] True True"], id="the create step copies the spec"),
     pytest.param(SUBINTERPRETER_FIRST, ["None", NOT_SAFE], id="the first interpreter keeps the module",
                  marks=pytest.mark.skipif(not importlib.util.find_spec("_interpreters"), reason="no subinterpreters")),
     pytest.param(IMPOSTOR.replace("SETUP", HEAP_CLASS).replace("MODULE", CACHE_MODULE), [REFUSAL],
                  id="impostor: heap class"),
-    pytest.param(IMPOSTOR.replace("SETUP", LARGER_COPY).replace("MODULE", MODULE), [REFUSAL],
-                 id="impostor: larger copy"),
+    *[pytest.param(IMPOSTOR.replace("SETUP", CAPSULE.replace("COPY", copy).replace("POINTER", pointer))
+                   .replace("MODULE", MODULE), [REFUSAL], id="impostor capsule: " + name)
+      for name, (copy, pointer) in IMPOSTORS.items()],
+    pytest.param(IMPOSTOR.replace("SETUP", BROKEN_REGISTRY).replace("MODULE", MODULE),
+                 ["registry look-up failed False"], id="registry look-up fails"),
     *[pytest.param(LOADER.replace("PREPARE", prepare), output, id="CacheType: " + name)
       for name, prepare, output in CACHE_TYPE_LOOKUPS],
 ])
