@@ -313,6 +313,8 @@ CACHE_TYPE_LOOKUPS = [
                  marks=pytest.mark.skipif(not importlib.util.find_spec("_interpreters"), reason="no subinterpreters")),
     pytest.param(IMPOSTOR.replace("SETUP", HEAP_CLASS).replace("MODULE", CACHE_MODULE), [REFUSAL],
                  id="impostor: heap class"),
+    pytest.param(IMPOSTOR.replace("SETUP", "import enum; enum.Enum = 5").replace("MODULE", CACHE_MODULE),
+                 ["enum.Enum is not a type object False"], id="enum.Enum replaced"),
     *[pytest.param(IMPOSTOR.replace("SETUP", CAPSULE.replace("COPY", copy).replace("POINTER", pointer))
                    .replace("MODULE", MODULE), [REFUSAL], id="impostor capsule: " + name)
       for name, (copy, pointer) in IMPOSTORS.items()],

@@ -78,10 +78,8 @@ PyObject *g_enum_value = nullptr;
 PyObject *g_value_attr = nullptr;
 
 int load_enum_value() {
-    Ref mod = Ref::steal(PyImport_ImportModule("enum"));
-    if (!mod) return -1;
-    Ref cls = Ref::steal(PyObject_GetAttrString(mod.get(), "Enum"));
-    if (!cls || !PyType_Check(cls.get())) return -1;
+    Ref cls = Ref::steal(reinterpret_cast<PyObject *>(import_type("enum", "Enum")));
+    if (!cls) return -1;
     g_enum_value = _PyType_Lookup(reinterpret_cast<PyTypeObject *>(cls.get()), K(K_value));
     Py_XINCREF(g_enum_value);
     g_value_attr = PyUnicode_InternFromString("_value_");
