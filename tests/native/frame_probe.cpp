@@ -6,10 +6,13 @@
 //   translate(kind)  runs a routine that throws the standard exception named
 //                    kind ("bad_alloc", "out_of_range", ..., "int" for a
 //                    non-exception) with the message "probe"; returns None
-//                    after the translated Python exception has been raised
-//   fail_with_entry()  raises ValueError("probe") with a traceback entry
-//                    "probe_entry" at line 7 of "probe_file", added while no
-//                    module dictionary exists (this module has none)
+//                    after the translated Python exception has been raised.
+//                    "pending": ValueError("pending") is raised before a
+//                    std::runtime_error is thrown
+//   fail_with_entry()  asks for a traceback entry with no exception pending
+//                    (none is added), then raises ValueError("probe") with the
+//                    entry "probe_entry" at line 7, added while no module
+//                    identity or dictionary exists (this module has neither)
 //   expand(compressed, expanded_len, lengths, n_bytes=0)  the constants of a
 //                    table made of these parts (a list: str, the last n_bytes
 //                    bytes), or the table's error. The compressed data is
@@ -48,13 +51,18 @@ namespace {
 PyObject *translate(PyObject *, PyObject *arg) {
     const char *kind = PyUnicode_AsUTF8(arg);
     if (!kind) return nullptr;
+    if (!std::strcmp(kind, "pending")) {
+        PyErr_SetString(PyExc_ValueError, "pending");
+        kind = "runtime_error";
+    }
     if (!kora::run_native([&] { throw_named(kind); })) return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject *fail_with_entry(PyObject *, PyObject *) {
+    kora::add_traceback("probe_entry", 6);
     PyErr_SetString(PyExc_ValueError, "probe");
-    kora::add_traceback_in("probe_entry", 7, "probe_file");
+    kora::add_traceback("probe_entry", 7);
     return nullptr;
 }
 
