@@ -89,7 +89,7 @@ import kora_ui.core.enums, kora_ui.fast.krrendertex.kr_render_tex, kora_ui.fast.
 spec = importlib.util.find_spec(sys.argv[1])
 gc.collect()  # (empties the free lists: small tuples, dicts, floats come from the allocator too)
 _testcapi.set_nomemory(int(sys.argv[2]))
-try:
+try:  # the create step and the exec step
     spec.loader.exec_module(importlib.util.module_from_spec(spec))
 except MemoryError:
     _testcapi.remove_mem_hooks()
