@@ -23,7 +23,7 @@ import sys
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SOURCES = r"src/kora_ui/fast/(common|raylib|koracache)/"
 REQUIRED = 97.0
-REQUIRED_BRANCHES = 85.0  # (the goal is 90%: see the branches listed under "no known reason")
+REQUIRED_BRANCHES = 88.5  # (the goal is 90%: see the branches listed under "no known reason")
 
 # Why a line cannot run under the suite: (reason, pattern). A pattern is
 # searched in the uncovered line and in the branch that guards it (the nearest
