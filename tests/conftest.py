@@ -1,4 +1,7 @@
+import os
+import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -42,3 +45,13 @@ def fails(rec, exc, msg, fn, *args, **kwargs):
         assert str(info.value) == msg
     assert rec.calls() == []
     return info
+
+
+def run_child(code, *flags, env=(), fails=False):
+    """Runs code in a fresh interpreter with this one's path, for two minutes
+    at most; its output, or its error output where it must fail."""
+    done = subprocess.run([sys.executable, *flags, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          env=dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **dict(env)),
+                          timeout=120)
+    assert (done.returncode != 0) == fails, done.stderr[-2000:]
+    return done.stderr if fails else done.stdout

@@ -13,8 +13,8 @@ from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
 import kora_capi_consumer  # built into the native directory, which conftest adds to the path
 from calls import CALLS, RAYLIB
+from conftest import run_child
 from test_capi import ROUTINES
-from test_loading import run_child
 
 NAMES = ("DrawTextureRec", "DrawTexturePro", "BeginBlendMode", "EndBlendMode", "BeginTextureMode",
          "EndTextureMode", "ClearBackground", "BeginShaderMode", "EndShaderMode", "SetShaderValue",

@@ -17,7 +17,7 @@ import pytest
 import calls
 import kora_leak_helper
 from calls import CALLS, Cache, Held, Payload
-from test_loading import run_child
+from conftest import run_child
 
 WALKED = (tuple, list, dict, Cache, Held, Payload, type(iter([])), type(iter(())))
 FLAT = (type, type(sys), type(len), type(calls.kr.end_drawing), type(calls.Cache.get))

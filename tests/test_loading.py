@@ -7,9 +7,7 @@ import builtins
 import importlib
 import importlib.util
 import json
-import os
 import pickle
-import subprocess
 import sys
 import textwrap
 
@@ -20,6 +18,7 @@ from kora_ui.fast.koracache import koracache as kc
 from kora_ui.fast.koracache.koracache import Cache
 from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.raylib import kora_raylib as kr
+from conftest import run_child
 
 MODULE = "kora_ui.fast.raylib.kora_raylib"
 CACHE_MODULE = "kora_ui.fast.koracache.koracache"
@@ -35,15 +34,6 @@ FUNCTIONS = """init_raylib_pointers draw_texture_rec draw_texture_rec_ez draw_te
     set_krshader_value_vec4_tuple set_krshader_value_vec4_v set_krshader_value_float_v set_shader_value_float
     set_krshader_value_float set_krshader_value_int begin_drawing end_drawing""".split()
 
-
-def run_child(code, *flags, env=(), fails=False):
-    """Runs code in a fresh interpreter with this one's path, for two minutes
-    at most; its output, or its error output where it must fail."""
-    done = subprocess.run([sys.executable, *flags, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          env=dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **dict(env)),
-                          timeout=120)
-    assert (done.returncode != 0) == fails, done.stderr[-2000:]
-    return done.stderr if fails else done.stdout
 
 
 def test_module_attributes():
@@ -207,6 +197,7 @@ try:
 except ImportError as exc:
     print(exc)
 """
+# Imports MODULE after SETUP and prints the TypeError the import fails with.
 # The shared function type is found through sys.modules; only the type this
 # package made, with its instance layout, may be used to make functions.
 IMPOSTOR = """
