@@ -27,36 +27,25 @@ constexpr const char *kFunctionTypeCapsule = "_kora_ui_shared_types.function_typ
 
 const char *tb_file_of(const FuncDef *def) { return def->tb_file ? def->tb_file : g_mod.id->tb_file.data; }
 
+// The objects a function holds: the collector visits them and clearing
+// releases them, from this one list.
+constexpr PyObject *FunctionObject::*kHeldFields[] = {
+    &FunctionObject::self,     &FunctionObject::globals,    &FunctionObject::name,        &FunctionObject::qualname,
+    &FunctionObject::module,   &FunctionObject::doc,        &FunctionObject::dict,        &FunctionObject::code,
+    &FunctionObject::defaults, &FunctionObject::kwdefaults, &FunctionObject::annotations,
+};
+static_assert(std::size(kHeldFields) ==
+                  (offsetof(FunctionObject, weakreflist) - offsetof(FunctionObject, self)) / sizeof(PyObject *),
+              "every object field from self up to the weak reference list is held, and listed once");
+
 int function_traverse(PyObject *self, visitproc visit, void *arg) {
-    auto *f = reinterpret_cast<FunctionObject *>(self);
     Py_VISIT(Py_TYPE(self));
-    Py_VISIT(f->self);
-    Py_VISIT(f->globals);
-    Py_VISIT(f->name);
-    Py_VISIT(f->qualname);
-    Py_VISIT(f->module);
-    Py_VISIT(f->doc);
-    Py_VISIT(f->dict);
-    Py_VISIT(f->code);
-    Py_VISIT(f->defaults);
-    Py_VISIT(f->kwdefaults);
-    Py_VISIT(f->annotations);
+    for (auto field : kHeldFields) Py_VISIT(reinterpret_cast<FunctionObject *>(self)->*field);
     return 0;
 }
 
 int function_clear(PyObject *self) {
-    auto *f = reinterpret_cast<FunctionObject *>(self);
-    Py_CLEAR(f->self);
-    Py_CLEAR(f->globals);
-    Py_CLEAR(f->name);
-    Py_CLEAR(f->qualname);
-    Py_CLEAR(f->module);
-    Py_CLEAR(f->doc);
-    Py_CLEAR(f->dict);
-    Py_CLEAR(f->code);
-    Py_CLEAR(f->defaults);
-    Py_CLEAR(f->kwdefaults);
-    Py_CLEAR(f->annotations);
+    for (auto field : kHeldFields) Py_CLEAR(reinterpret_cast<FunctionObject *>(self)->*field);
     return 0;
 }
 
