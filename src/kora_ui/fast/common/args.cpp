@@ -7,8 +7,6 @@
 #include "kora_ui/fast/common/function_object.h"
 #include "kora_ui/fast/common/traceback.h"
 
-#include <cstring>
-
 namespace kora {
 
 namespace {
@@ -36,18 +34,9 @@ void raise_count(const FuncDef *def, Py_ssize_t given) {
 int match_keyword(const FuncDef *def, PyObject *key, int from) {
     for (int i = from; i < def->nparams; ++i)
         if (def->names[i] == key) return i;
-    if (PyUnicode_CheckExact(key)) {
-        Py_hash_t h = PyObject_Hash(key);
-        if (h == -1) return -2;
-        Py_ssize_t len = PyUnicode_GET_LENGTH(key);
-        int kind = PyUnicode_KIND(key);
-        for (int i = from; i < def->nparams; ++i) {
-            PyObject *name = def->names[i];
-            if (PyObject_Hash(name) != h || PyUnicode_GET_LENGTH(name) != len || PyUnicode_KIND(name) != kind) continue;
-            if (std::memcmp(PyUnicode_DATA(name), PyUnicode_DATA(key),
-                            static_cast<std::size_t>(len) * static_cast<std::size_t>(kind)) == 0)
-                return i;
-        }
+    if (PyUnicode_CheckExact(key)) {  // compared by content, running no code of the caller's
+        for (int i = from; i < def->nparams; ++i)
+            if (PyUnicode_Equal(def->names[i], key) == 1) return i;
         return -1;
     }
     if (!PyUnicode_Check(key)) return -1;  // not a str at all: refused by the caller

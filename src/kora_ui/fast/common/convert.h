@@ -31,13 +31,13 @@ inline bool compact_int(PyObject *o, Py_ssize_t *v) {
     return true;
 }
 
+static_assert(PyLong_SHIFT < 32, "a compact int (one digit at most) always fits a C int");
+
 inline int to_int(PyObject *o, int *out) {
     Py_ssize_t v;
     if (compact_int(o, &v)) {
-        if (v >= INT_MIN && v <= INT_MAX) {
-            *out = static_cast<int>(v);
-            return 0;
-        }
+        *out = static_cast<int>(v);
+        return 0;
     }
     return to_int_slow(o, out);
 }

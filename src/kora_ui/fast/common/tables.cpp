@@ -57,13 +57,12 @@ int type_vtable(PyTypeObject *tp, void **vtable_out) {
     }
     Ref capref = Ref::steal(cap);
     // Anything but a capsule is refused before it is asked for its name,
-    // which would raise and leave that error pending.
-    void *vt = PyCapsule_CheckExact(cap) ? PyCapsule_GetPointer(cap, PyCapsule_GetName(cap)) : nullptr;
-    if (!vt) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, "invalid vtable found for imported type");
+    // which would raise. A capsule always holds a pointer under its own name.
+    if (!PyCapsule_CheckExact(cap)) {
+        PyErr_SetString(PyExc_RuntimeError, "invalid vtable found for imported type");
         return -1;
     }
-    *vtable_out = vt;
+    *vtable_out = PyCapsule_GetPointer(cap, PyCapsule_GetName(cap));
     return 0;
 }
 

@@ -21,7 +21,9 @@ struct CodeCacheEntry {
 };
 
 // Code objects for traceback entries, made on first use and kept sorted by
-// line for bisection. Capacity starts at 64 entries and grows by 64.
+// line for bisection. Capacity starts at 64 entries and grows by 64. The
+// names are static strings (declarations and literals), so their addresses
+// are the keys.
 struct CodeCache {
     CodeCacheEntry *entries = nullptr;
     int count = 0;
@@ -44,9 +46,7 @@ PyCodeObject *code_for(const char *funcname, int line, const char *file) {
     int pos = code_cache_lower_bound(line);
     for (int i = pos; i < g_code_cache.count && g_code_cache.entries[i].line == line; ++i) {
         const CodeCacheEntry &e = g_code_cache.entries[i];
-        if ((e.funcname == funcname || std::strcmp(e.funcname, funcname) == 0) &&
-            (e.file == file || std::strcmp(e.file, file) == 0))
-            return reinterpret_cast<PyCodeObject *>(Py_NewRef(e.code));
+        if (e.funcname == funcname && e.file == file) return reinterpret_cast<PyCodeObject *>(Py_NewRef(e.code));
     }
     PyCodeObject *code = PyCode_NewEmpty(file, funcname, line);
     if (!code) return nullptr;
