@@ -132,6 +132,7 @@ KRVEC_EZ = [  # where the colour is, its value, the error or the colour drawn
     ("module", Tint(0, 0, 0, 128), None, (0, 0, 0, 128)),
     ("builtins", KrRect(5, 6, 7, 8), None, (5, 6, 7, 8)),  # found there once the module has none
     ("nowhere", None, NameError, "name '_base_color_krvec_ez' is not defined"),
+    ("failing builtins", None, ZeroDivisionError, "division by zero"),  # the builtins module's __getattr__ raises
     ("module", None, TypeError, "a KrRect colour is required, not None"),
     ("module", 3, TypeError, f"Cannot convert int to {KRRECT}"),
     ("module", (255, 255, 255), TypeError, f"Cannot convert tuple to {KRRECT}"),
@@ -142,7 +143,9 @@ KRVEC_EZ = [  # where the colour is, its value, the error or the colour drawn
 @pytest.mark.parametrize("where, value, exc, msg", KRVEC_EZ)
 def test_krvec_ez_looks_the_module_colour_up_at_each_call(rec, monkeypatch, where, value, exc, msg):
     monkeypatch.delattr(kr, "_base_color_krvec_ez")
-    if where != "nowhere":
+    if where == "failing builtins":
+        monkeypatch.setattr(builtins, "__getattr__", lambda name: 1 / 0, raising=False)
+    elif where != "nowhere":
         monkeypatch.setattr(builtins if where == "builtins" else kr, "_base_color_krvec_ez", value, raising=False)
     if exc:
         fails(rec, exc, msg, kr.draw_texture_krvec_ez, TEX, KrVector2(), False)

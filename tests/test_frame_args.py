@@ -279,7 +279,7 @@ def test_function_attribute_setters(rec, attr, good, bad, message):
     ("range_error", ArithmeticError, "probe"), ("underflow_error", ArithmeticError, "probe"),
     ("length_error", RuntimeError, "probe"), ("runtime_error", RuntimeError, "probe"),
     ("int", RuntimeError, "Unknown exception"), ("pending", ValueError, "pending"),  # a Python error stands
-    ("entry", ValueError, "probe"),  # a traceback entry added before a module identity exists
+    ("entry", ValueError, "probe"),  # an entry added without a module identity, then one in another file
 ])
 def test_native_exceptions_become_python_exceptions(kind, exc, message):
     import kora_frame_probe
@@ -288,7 +288,7 @@ def test_native_exceptions_become_python_exceptions(kind, exc, message):
         kora_frame_probe.fail_with_entry() if kind == "entry" else kora_frame_probe.translate(kind)
     assert type(info.value) is exc and str(info.value) == message
     if kind == "entry":
-        assert [tuple(f)[:3] for f in traceback.extract_tb(info.tb)[1:]] == [("<unknown>", 7, "probe_entry")]
+        assert [tuple(f)[:3] for f in traceback.extract_tb(info.tb)[1:]] == [(file, 7, "probe_entry") for file in ("probe_file", "<unknown>")]
 
 
 @pytest.mark.parametrize("call, exc, expected", [

@@ -263,6 +263,16 @@ module = loader.create_module(types.SimpleNamespace(name="kora_raylib", origin=p
                                                     submodule_search_locations=["x"]))
 print(module.__package__, module.__path__, module.__file__ == path, module.__loader__ is loader)
 """
+# With an enum.Enum that has no `value`, keys of any class are read by attribute.
+ENUM_WITHOUT_VALUE = """
+import enum, types
+from kora_ui.core.enums import CacheType
+enum.Enum = type("Enum", (), {})
+from kora_ui.fast.koracache.koracache import Cache
+c = Cache()
+c.set(types.SimpleNamespace(value=3), "v")
+print(c[CacheType.FONT])
+"""
 # How koracache finds CacheType: PREPARE sets up kora_ui.core.enums.
 LOADER = """
 import enum, sys, traceback, types
@@ -306,6 +316,7 @@ CACHE_TYPE_LOOKUPS = [
                  id="impostor: heap class"),
     pytest.param(IMPOSTOR.replace("SETUP", "import enum; enum.Enum = 5").replace("MODULE", CACHE_MODULE),
                  ["enum.Enum is not a type object False"], id="enum.Enum replaced"),
+    pytest.param(ENUM_WITHOUT_VALUE, ["v"], id="enum.Enum without value"),
     *[pytest.param(IMPOSTOR.replace("SETUP", CAPSULE.replace("COPY", copy).replace("POINTER", pointer))
                    .replace("MODULE", MODULE), [REFUSAL], id="impostor capsule: " + name)
       for name, (copy, pointer) in IMPOSTORS.items()],

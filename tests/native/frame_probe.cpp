@@ -12,7 +12,8 @@
 //   fail_with_entry()  asks for a traceback entry with no exception pending
 //                    (none is added), then raises ValueError("probe") with the
 //                    entry "probe_entry" at line 7, added while no module
-//                    identity or dictionary exists (this module has neither)
+//                    identity or dictionary exists (this module has neither),
+//                    then the same entry in the file "probe_file"
 //   expand(compressed, expanded_len, lengths, n_bytes=0)  the constants of a
 //                    table made of these parts (a list: str, the last n_bytes
 //                    bytes), or the table's error. The compressed data is
@@ -63,6 +64,7 @@ PyObject *fail_with_entry(PyObject *, PyObject *) {
     kora::add_traceback("probe_entry", 6);
     PyErr_SetString(PyExc_ValueError, "probe");
     kora::add_traceback("probe_entry", 7);
+    kora::add_traceback_in("probe_entry", 7, "probe_file");
     return nullptr;
 }
 
