@@ -42,10 +42,16 @@ REASONS = [
      r"case Check::Instance:"),
     ("Cache.__new__ makes Cache instances only", r"raise_expected\(\"Cache\"|PyObject_TypeCheck\(instance\.get\(\), &CacheTypeObject"),
     ("the interpreter always gives classes that define __getattr__ its attribute hook",
-     r"no attribute hook for __getattr__"),
+     r"no attribute hook for __getattr__|!hook \|\| hook == PyObject_GenericGetAttr"),
+    ("a failed load step always leaves its exception: the ImportError set otherwise is a safety net",
+     r"if \(!PyErr_Occurred\(\)\) PyErr_SetString\(PyExc_ImportError"),
+    ("the code cache's growth failing: an injection that reaches it has already failed making the code object",
+     r"if \(!grown\)"),
+    ("adding functions to a type fails only for lack of memory, so the error is always MemoryError",
+     r"PyErr_ExceptionMatches\(PyExc_MemoryError\)"),
     ("arrays of more than INT_MAX elements (tens of GiB)", r"values\.size\(\) > static_cast<std::size_t>\(INT_MAX\)"),
     ("the interpreter passes keyword names as str and without duplicates",
-     r"idx >= 0 && slots\[idx\] == nullptr|idx < 0 && !PyUnicode_Check\(key\)"),
+     r"idx >= 0 && slots\[idx\] == nullptr|idx < 0 && !PyUnicode_Check\(key\)|^\s*if \(idx < 0\) \{$"),
     ("the collector's visit functions never fail, and the fields visited are never NULL", r"Py_VISIT\("),
     ("the version-mismatch warning: it runs in the second kora_raylib build, made for another Python version "
      "(tests/native), which is left out of the count", r"does not match|rt_major == major|check_python_version\(KORA"),
@@ -57,6 +63,7 @@ REASONS = [
                  r"tp_alloc|!self\)|!self->cache_arr|!list\)|!cls\)|install_pickling|add_functions?\(|"
                  r"Unable to initialize pickling|add\(def_|if \(!empty\)|PyDict_SetItemString\((kwargs|ns)\.get|new_slot_list"),
 ]
+NO_CONDITION = r"^(?!.*(\bif\b|\bwhile\b|\bfor\b|\?|&&|\|\|)).*$"
 # Why a branch of a line that ran was never taken, for the branches that the
 # reasons above leave (searched in the line alone).
 INLINED = ("the interpreter's inline reference counting in the line (Py_INCREF, Py_DECREF, Py_CLEAR and the "
@@ -67,10 +74,10 @@ BRANCH_REASONS = [
                  r"PyUnicode_DecodeUTF8|PyUnicode_InternInPlace|run_native|make_code|PyImport_Import|PyFrame_New|"
                  r"if \(!(values|names|varnames|kwargs|argcount|empty|fromlist|module|ns|make|pickle|error|args|"
                  r"format|message|state|capsule|type_dict|r)( \|\| !names)?\) return|new_slot_list|"
-                 r"intern_names\(def\) < 0"),
+                 r"intern_names\(def\) < 0|if \(!key\) return nullptr"),
     (INLINED, r"Py_(X)?(CLEAR|SETREF|XSETREF|DECREF|XDECREF|NewRef|XNewRef)\(|Ref::(steal|borrow)\("),
     ("no condition in the line: branches of the interpreter's inline functions or of the compiler's code placement",
-     r"^(?!.*(\bif\b|\bwhile\b|\bfor\b|\?|&&|\|\|)).*$"),
+     NO_CONDITION),
 ]
 def guard_of(text, number):
     """The branch or function head nearest above line `number` (1-based)."""
@@ -93,7 +100,10 @@ def reason_of(text, numbers, branch=False):
     line = text[numbers[0] - 1]
     context = line if branch else "\n".join([guard_of(text, numbers[0])] + [text[n - 1] for n in numbers])
     reasons = REASONS + BRANCH_REASONS if branch else REASONS
-    return next((why for why, pattern in reasons if re.search(pattern, context)), "no known reason")
+    # The no-condition test reads the line without its string literals, which hold no conditions.
+    bare = re.sub(r'"(\\.|[^"\\])*"', '""', context)
+    return next((why for why, pattern in reasons if re.search(pattern, bare if pattern == NO_CONDITION else context)),
+                "no known reason")
 
 
 def main(tree):

@@ -188,12 +188,12 @@ PyObject *call_with_tuple(const FuncDef *def, PyObject *self, PyObject *args, Py
         names = Ref::steal(PyTuple_New(nkw));
         if (!values || !names) return nullptr;
         for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(values.get(), i, Py_NewRef(PyTuple_GET_ITEM(args, i)));
-        Py_ssize_t pos = 0, k = 0;
+        // Nothing here runs code that could resize the dict: it yields nkw items.
+        Py_ssize_t pos = 0;
         PyObject *key, *value;
-        while (k < nkw && PyDict_Next(kwargs, &pos, &key, &value)) {
+        for (Py_ssize_t k = 0; PyDict_Next(kwargs, &pos, &key, &value); ++k) {
             PyTuple_SET_ITEM(names.get(), k, Py_NewRef(key));
             PyTuple_SET_ITEM(values.get(), nargs + k, Py_NewRef(value));
-            ++k;
         }
         stack = &PyTuple_GET_ITEM(values.get(), 0);
     }
