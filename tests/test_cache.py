@@ -39,6 +39,7 @@ BadKeys = type("BadKeys", (), {"keys": lambda self: 1 / 0})
 NoBaseInit = type("NoBaseInit", (Cache,), {"__init__": lambda self: None})
 Detached = type("Detached", (Cache,), {"__init__": lambda self: setattr(self, "extra", 5)})
 OwnCopy = type("OwnCopy", (Cache,), {"copy": lambda self: "own copy"})
+Namespace = type("Namespace", (dict,), {"update": lambda self, other: dict.update(self, other, updated_by="update")})
 detached = partial(Cache.__new__, Cache)  # no slot list
 
 
@@ -89,7 +90,7 @@ OPS = {
 
 @pytest.mark.parametrize("do", [by_method, by_entry], ids=["method", "entry"])
 def test_get_set_get_or_set_val_get_or_exec_and_clearing(do):
-    c, v, calls = Cache(), Obj(), []
+    c, v, calls = Cache() if do is by_method else cache_call("new_"), Obj(), []  # the table makes its own
     assert do(c, "set", A, v) is None and do(c, "get", A) is v
     assert do(c, "get_or_set_val", A, "new") is v and do(c, "get", A) is v
     assert do(c, "set", A, None) is None and do(c, "get", A) is None
@@ -172,7 +173,6 @@ ERRORS = {
     "None key to exec": (lambda c: c.get_or_exec(None, None), TypeError, "Argument 'type' must not be None"),
     "None func": (lambda c: c.get_or_exec(A, None), TypeError, "Argument 'func' must not be None"),
     "func raises": (lambda c: c.get_or_exec(A, lambda: 1 / 0), ZeroDivisionError, "division by zero", Cache),
-    "subscript int": (lambda c: c[0], TypeError, KEY_TYPE),
     "subscript key, detached": (lambda c: c[Key(value=2)], TypeError, KEY_TYPE, detached),  # before detachment
     "iterate": (lambda c: list(c), TypeError, KEY_TYPE),
     "attribute int": (lambda c: c.__getattr__(1), TypeError,
@@ -195,7 +195,6 @@ ERRORS = {
     "unbound get": (lambda c: Cache.get(), TypeError, "get() needs an argument"),
     "clear argument": (lambda c: c.clear(1), TypeError, "clear() takes exactly 0 positional arguments (1 given)"),
     "clear keyword": (lambda c: c.clear(x=1), TypeError, "clear() got an unexpected keyword argument 'x'"),
-    "copy argument": (lambda c: c.copy(1), TypeError, "copy() takes exactly 0 positional arguments (1 given)"),
     "deepcopy memo": (lambda c: c.__deepcopy__(), TypeError,
                       "__deepcopy__() takes exactly 1 positional argument (0 given)"),
     "clear_selected 3": (lambda c: c.clear_selected([], [], 3), TypeError,
@@ -218,11 +217,6 @@ ERRORS = {
     "entry whitelist tuple": (lambda c: by_entry(c, "clear_selected", [A], (A,)), TypeError, LIST_TUPLE),
     "setstate None": (lambda c: c.__setstate__(None), TypeError,
                       "cannot pass None into a C function argument that is declared 'not None'"),
-    "setstate list": (lambda c: c.__setstate__([None] * 32), TypeError, "Expected tuple, got list"),
-    "setstate tuple slots": (lambda c: c.__setstate__(((None,),)), TypeError, LIST_TUPLE),
-    "setstate empty": (lambda c: c.__setstate__(()), IndexError, "tuple index out of range"),
-    "state not tuple": (lambda c: unpickle(Cache, 0, [None]), TypeError,
-                        "Argument '__pyx_state' has incorrect type (expected tuple, got list)"),
     **{f"{op} index {i}": (lambda c, op=op, i=i: OPS[op](c, Key(value=i)), IndexError,
                             f"cache slot index {i} out of range") for op in OPS for i in (-1, 32)},
     **{f"{op} short list": (lambda c, op=op: OPS[op](c, B), IndexError, "cache slot index 3 out of range",
@@ -269,9 +263,7 @@ def test_instances_point_at_the_published_table():
     get = ctypes.pythonapi.PyCapsule_GetPointer
     get.restype, get.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
     table = get(Cache.__dict__["__pyx_vtable__"], None)
-    made = cache_call("new_")
-    assert type(made) is Cache and slots(made) == [None] * 32
-    for c in (Cache(), detached(), made, Sub()):
+    for c in (Cache(), detached(), cache_call("new_"), Sub()):
         assert ctypes.c_void_p.from_address(id(c) + object.__basicsize__).value == table
 
 
@@ -308,12 +300,10 @@ def test_detached_instances_refuse_slot_access(make, access):
     (([Key(value=0)], [Key(value=0), Key(value=31)]), {31}),
 ])
 def test_clear_selected(args, emptied):
-    c = restored()
-    assert c.clear_selected(*args) is None and slots(c) == cleared(*emptied)
-    c = restored()  # by keyword, the other list left to its default
-    names = ("blacklist", "whitelist")
-    assert c.clear_selected(**{n: v for n, v in zip(names, args) if v is not None}) is None
-    assert slots(c) == cleared(*emptied)
+    keywords = {n: v for n, v in zip(("blacklist", "whitelist"), args) if v is not None}  # the other by default
+    for clear in (lambda c: c.clear_selected(*args), lambda c: c.clear_selected(**keywords)):
+        c = restored()
+        assert clear(c) is None and slots(c) == cleared(*emptied)
 
 
 @pytest.mark.parametrize("content", [["x", "y", "z"], list(range(40))], ids=["shorter", "longer"])
@@ -348,9 +338,8 @@ def test_copies_share_contents_and_only_a_shallow_copy_shares_the_list(make, dup
 
 
 @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
-@pytest.mark.parametrize("make, extra", [
-    (Cache, None), (lambda: Sub({"deep": [1]}), {"deep": [1]}), (Sub, None),
-], ids=["Cache", "Sub-with-attributes", "Sub"])
+@pytest.mark.parametrize("make, extra", [(Cache, None), (lambda: Sub({"deep": [1]}), {"deep": [1]})],
+                         ids=["Cache", "Sub-with-attributes"])
 def test_pickle_round_trip(protocol, make, extra):
     c = make()
     c.set(A, ("tuple", 1.5))
@@ -359,7 +348,6 @@ def test_pickle_round_trip(protocol, make, extra):
     assert type(d) is type(c) and slots(d) == slots(c) and slots(d) is not slots(c)
     assert d.get(C)[0] is d.get(A)
     assert getattr(d, "extra", None) == extra
-    assert slots(pickle.loads(pickle.dumps(detached(), protocol))) is None
 
 
 def test_reduce_shapes_and_the_three_checksums(monkeypatch):
@@ -388,7 +376,7 @@ def caches_alive():
 
 
 NOT_SUBTYPE = f"{MODULE}.Cache.__new__({{0}}): {{0}} is not a subtype of {MODULE}.Cache"
-UNPICKLING = [  # arguments of __pyx_unpickle_Cache, error, message
+UNPICKLING = [  # arguments of __pyx_unpickle_Cache, error, message; by pickle, __setstate__'s errors too
     ((Cache, 0, None), pickle.PickleError,
      "Incompatible checksums (0x0 vs (0xbd51cb4, 0xe95c4d5, 0xc883660) = (cache_arr))"),
     ((Cache, 2**64, None), OverflowError, "Python int too large to convert to C long"),
@@ -422,14 +410,6 @@ def test_hostile_unpickling_leaves_no_instance_behind(args, error, message, path
     assert caches_alive() == before
 
 
-class Namespace(dict):
-    updates = 0
-
-    def update(self, *args, **kwargs):
-        Namespace.updates += 1
-        super().update(*args, **kwargs)
-
-
 def test_setstate_rebinds_the_list_and_updates_the_instance_dict():
     c, shared = Cache(), ["x"] * 32
     assert c.__setstate__((shared, {})) is None and slots(c) is shared
@@ -445,4 +425,4 @@ def test_setstate_rebinds_the_list_and_updates_the_instance_dict():
     assert slots(s) == [None] * 32 and shared == ["x"] * 2 + ["y"] + ["x"] * 29
     s.__dict__ = Namespace(extra="old")  # an instance dict of another type is updated through its method
     s.__setstate__((shared, {"extra": "newer"}))
-    assert type(s.__dict__) is Namespace and s.extra == "newer" and Namespace.updates == 1
+    assert type(s.__dict__) is Namespace and (s.extra, s.updated_by) == ("newer", "update")

@@ -65,7 +65,6 @@ ROUTINES = [
      [("SetShaderValueV", S, 1, 3, 2, [1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, f32(0.1)])]),
     ("set_krshader_value_vec4_v", (SH, 1, [], 0), None, []),
     ("set_krshader_value_float_v", (SH, 1, [0.5, 1, 2], 1), None, [("SetShaderValueV", S, 1, 0, 3, [0.5, 1.0, 2.0])]),
-    ("set_krshader_value_float_v", (SH, 1, [], 1), None, []),
     ("set_krshader_value_vec2_krvec", (SH, 1, KrVector2(10, 20.5), 0), None,
      [("SetShaderValue", S, 1, 1, [10.0, 20.5])]),
     ("c_clear_background_blank", (), None, [("ClearBackground", (0, 0, 0, 0))]),

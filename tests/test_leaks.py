@@ -4,20 +4,23 @@ object reachable from the arguments keeps its references from outside that
 graph, and objects the call adds are referenced from it only. The debug
 interpreter's total reference count must not grow either; the release run
 traces allocations. A deliberately leaking helper proves that each check, and
-LeakSanitizer in the sanitizer run, sees a leak.
+LeakSanitizer in the sanitizer run, sees a leak. The collector sees every
+reference a function object or a cache holds, and a function object is freed
+with what it holds, also from a reference cycle.
 """
 import ctypes
 import gc
 import os
 import sys
 import tracemalloc
+import weakref
 
 import pytest
 
 import calls
 import kora_leak_helper
 from calls import CALLS, Cache, Held, Payload
-from conftest import run_child
+from conftest import run_child, slots
 
 WALKED = (tuple, list, dict, Cache, Held, Payload, type(iter([])), type(iter(())))
 FLAT = (type, type(sys), type(len), type(calls.kr.end_drawing), type(calls.Cache.get))
@@ -201,3 +204,27 @@ def test_a_heap_leak_is_reported_by_leak_sanitizer(code, env, size):
     err = run_child(code, env=env, fails=True)
     assert "detected memory leaks" in err and f"{size} byte(s)" in err
     assert "leak_helper.cpp" in err or "kora_leak_helper" in err
+
+
+@pytest.mark.parametrize("cycle", [True, False])
+def test_the_collector_sees_every_reference_held_and_frees_a_function_with_it(cycle):
+    fn = kora_leak_helper.copy_function(calls.kr.end_drawing)  # a function object of the shared type that may die
+    held = {"__dict__": {}, "__defaults__": (), "__kwdefaults__": {}, "__annotations__": {}, "__qualname__": "q",
+            **{name: f"{name} of {id(fn)}" for name in ("__name__", "__module__", "__doc__")}}  # "q" is immortal
+    for name, value in held.items():
+        setattr(fn, name, value)
+    for value in (type(fn), fn.__globals__, fn.__code__, kora_leak_helper, *held.values()):
+        assert fn in gc.get_referrers(value), value
+    assert fn.__qualname__ == fn.__reduce__() == "q"
+    cache = Cache()
+    assert cache in gc.get_referrers(slots(cache))
+    for name in ("__doc__", "__module__"):
+        delattr(fn, name)  # an emptied field is skipped
+    assert fn not in gc.get_referrers(held["__doc__"], held["__module__"])
+    fn.cycle, extra = fn if cycle else None, type("Extra", (), {})()
+    fn.__annotations__["extra"] = extra
+    alive = [weakref.ref(fn), weakref.ref(extra)]
+    del fn, extra, held
+    if cycle:
+        gc.collect()
+    assert [ref() for ref in alive] == [None, None]

@@ -6,7 +6,8 @@
 //
 //   call(name, *args)          one exported routine; every C parameter is given, the dispatch flag included
 //   call_pending(name, *args)  as call, with RuntimeError("pending") set just before the routine runs
-//   cache_call(entry, *args)   one entry of Cache's table, by its field's name (`new_` takes none)
+//   cache_call(entry, *args)   one entry of Cache's table, by its field's name (`new_` takes none); the same
+//                              function as call, which takes the names of both
 //   capsule_pointer(name, signature)  the capsule's address taken with any signature (a wrong one is refused)
 //   signatures                 dict: routine name -> compiled-in signature
 #define PY_SSIZE_T_CLEAN
@@ -83,10 +84,8 @@ bool convert(PyObject *o, T *&out) {
     return true;
 }
 
-bool convert_item(PyObject *o, float &out) { return convert(o, out); }
-bool convert_item(PyObject *o, rl::Vector4 &out) {
-    return PyArg_ParseTuple(o, "ffff", &out.x, &out.y, &out.z, &out.w) != 0;
-}
+// An item of a vec4 array (float items are converted as float parameters).
+bool convert(PyObject *o, rl::Vector4 &out) { return PyArg_ParseTuple(o, "ffff", &out.x, &out.y, &out.z, &out.w); }
 
 // Array parameters: built from a list (may throw std::bad_alloc).
 template <class T>
@@ -97,7 +96,7 @@ bool convert(PyObject *o, std::vector<T> &out) {
     }
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(o); ++i) {
         T item{};
-        if (!convert_item(PyList_GET_ITEM(o, i), item)) return false;
+        if (!convert(PyList_GET_ITEM(o, i), item)) return false;
         out.push_back(item);
     }
     return true;
@@ -128,37 +127,28 @@ PyObject *invoke(R (*f)(A...), PyObject *const *args, Py_ssize_t nargs) {
     }
 }
 
-const char *name_arg(PyObject *const *args, Py_ssize_t nargs) {
+// One exported routine or one entry of Cache's table, by its name.
+template <bool Pending>
+PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     if (nargs < 1 || !PyUnicode_Check(args[0])) {
         PyErr_SetString(PyExc_TypeError, "the first argument must be a name");
         return nullptr;
     }
-    return PyUnicode_AsUTF8(args[0]);
-}
-
-template <bool Pending>
-PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    const char *name = name_arg(args, nargs);
+    const char *name = PyUnicode_AsUTF8(args[0]);
     if (!name) return nullptr;
     try {
 #define KORA_DISPATCH(r) \
     if (std::strcmp(name, #r) == 0) return invoke<Pending>(p_##r, args + 1, nargs - 1);
         KORA_RAYLIB_CAPI(KORA_DISPATCH)
 #undef KORA_DISPATCH
+#define KORA_DISPATCH(entry) \
+    if (std::strcmp(name, #entry) == 0) return invoke<Pending>(g_cache_vtab->entry, args + 1, nargs - 1);
+        KORA_CACHE_ENTRIES(KORA_DISPATCH)
+#undef KORA_DISPATCH
     } catch (const std::bad_alloc &) {
         return PyErr_NoMemory();
     }
-    return PyErr_Format(PyExc_KeyError, "no exported routine %s", name);
-}
-
-PyObject *cache_call(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    const char *name = name_arg(args, nargs);
-    if (!name) return nullptr;
-#define KORA_DISPATCH(entry) \
-    if (std::strcmp(name, #entry) == 0) return invoke<false>(g_cache_vtab->entry, args + 1, nargs - 1);
-    KORA_CACHE_ENTRIES(KORA_DISPATCH)
-#undef KORA_DISPATCH
-    return PyErr_Format(PyExc_KeyError, "no Cache entry %s", name);
+    return PyErr_Format(PyExc_KeyError, "no exported routine or Cache entry %s", name);
 }
 
 // The capsule's pointer as taken with `signature` (ValueError if it differs).
@@ -229,7 +219,7 @@ PyCFunction fastcall(PyObject *(*f)(PyObject *, PyObject *const *, Py_ssize_t)) 
 PyMethodDef methods[] = {
     {"call", fastcall(call<false>), METH_FASTCALL, nullptr},
     {"call_pending", fastcall(call<true>), METH_FASTCALL, nullptr},
-    {"cache_call", fastcall(cache_call), METH_FASTCALL, nullptr},
+    {"cache_call", fastcall(call<false>), METH_FASTCALL, nullptr},
     {"capsule_pointer", capsule_pointer, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -1,7 +1,7 @@
 // kora_leak_helper: deliberately faulty functions that prove the leak checks
 // of the suite see what they claim to see (tests/test_leaks.py).
 //
-//   leak_ref(obj, n=1)  returns None and keeps n extra references to obj
+//   leak_ref(obj)       returns None and keeps an extra reference to obj
 //                       that nothing ever releases
 //   leak_heap(size)     allocates size bytes on the C++ heap and drops the
 //                       only pointer to them
@@ -20,14 +20,8 @@
 
 namespace {
 
-PyObject *leak_ref(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (nargs < 1 || nargs > 2) {
-        PyErr_SetString(PyExc_TypeError, "leak_ref(obj, n=1)");
-        return nullptr;
-    }
-    Py_ssize_t n = nargs == 2 ? PyLong_AsSsize_t(args[1]) : 1;
-    if (n == -1 && PyErr_Occurred()) return nullptr;
-    for (Py_ssize_t i = 0; i < n; ++i) Py_INCREF(args[0]);  // the fault under test
+PyObject *leak_ref(PyObject *, PyObject *obj) {
+    Py_INCREF(obj);  // the fault under test
     Py_RETURN_NONE;
 }
 
@@ -54,7 +48,7 @@ PyObject *copy_function(PyObject *, PyObject *f) {
 }
 
 PyMethodDef methods[] = {
-    {"leak_ref", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(leak_ref)), METH_FASTCALL, nullptr},
+    {"leak_ref", leak_ref, METH_O, nullptr},
     {"leak_heap", leak_heap, METH_O, nullptr},
     {"copy_function", copy_function, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
