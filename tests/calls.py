@@ -109,6 +109,11 @@ def krshader():
     return KrShader(fresh_int(5), fresh_int(0))
 
 
+def params(fn):
+    """The parameter names of a function."""
+    return fn.__code__.co_varnames[:fn.__code__.co_argcount]
+
+
 def key(slot=3):
     return Key(Int(slot))
 
@@ -144,8 +149,7 @@ class Call:
         if not self._keywords:
             return None
         args, kwargs = self.args()
-        code = self.function().__code__
-        names = code.co_varnames[: code.co_argcount]
+        names = params(self.function())
         first = 1 if names[:1] == ("self",) else 0
         return args[:first], dict(zip(names[first:], args[first:], strict=True), **kwargs)
 

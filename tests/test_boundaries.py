@@ -18,10 +18,10 @@ from kora_ui.fast.raylib import kora_raylib as kr
 from calls import CALLS, Int, krshader, raw_shader
 from conftest import fails
 from recorder import f32
+from test_draw import tex
 from test_errors import hinted
 from test_frame_args import RAYLIB, Number, params
 
-TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 FLT_MAX = struct.unpack("<f", b"\xff\xff\x7f\x7f")[0]
 ROUNDS_UP = 3.4028235677973366e38  # the least double that single precision rounds to infinity
 
@@ -63,8 +63,8 @@ def test_tuple_lengths(rec, name, index, need, reads, length):
 # with x where the value goes.
 S4 = (0, 0, 1, 1)
 FLOAT_SITES = {
-    "rotation": lambda x: kr.draw_texture_pro(TEX, S4, S4, (0, 0), x, (0, 0, 0)),
-    "tuple": lambda x: kr.draw_texture_rec(TEX, (x, 0, 4, 4), (1, 2), (1, 2, 3, 4)),
+    "rotation": lambda x: kr.draw_texture_pro(tex(), S4, S4, (0, 0), x, (0, 0, 0)),
+    "tuple": lambda x: kr.draw_texture_rec(tex(), (x, 0, 4, 4), (1, 2), (1, 2, 3, 4)),
     "uniform": lambda x: kr.set_shader_value(raw_shader(), 7, (x,), 0),
     "uniform type 3": lambda x: kr.set_shader_value(raw_shader(), 7, (x,), 3),
     "krshader uniform": lambda x: kr.set_krshader_value(krshader(), 7, (x,), 0),
@@ -79,11 +79,10 @@ FLOAT_SITES = {
 SITES = {
     **FLOAT_SITES,
     "blend mode": kr.begin_blend_mode,
-    "texture id": lambda x: kr.draw_texture_rec_ez(NS(**dict(vars(TEX), id=x)), S4, (0, 0)),
-    "texture width": lambda x: kr.draw_texture_rec_ez(NS(**dict(vars(TEX), width=x)), S4, (0, 0)),
+    "texture id": lambda x: kr.draw_texture_rec_ez(tex(id=x), S4, (0, 0)),
+    "texture width": lambda x: kr.draw_texture_rec_ez(tex(width=x), S4, (0, 0)),
     "locs": lambda x: kr.begin_shader_mode(NS(id=1, locs=x)),
     "checksum": lambda x: kc.__pyx_unpickle_Cache(Cache, x, None),
-    "colour": lambda x: kr.draw_texture_rec(TEX, S4, (1, 2), (x, 2, 3, 4)),
     "int uniform": lambda x: kr.set_shader_value(raw_shader(), 7, (x,), 4),  # types 4 and up are ints
 }
 MARK = 6  # a value found nowhere else in the calls
@@ -145,7 +144,6 @@ NARROWED = [(sign * x, sign * narrowed) for sign in (1, -1) for x, narrowed in [
 
 @pytest.mark.parametrize("site, x, expected", [(site, x, n) for site in FLOAT_SITES for x, n in NARROWED] + [
     ("blend mode", 2.9, 2), ("blend mode", -2.9, -2), ("blend mode", True, 1),
-    ("colour", Int(-1), 255),  # -1.0 through __float__, wrapped to a channel
     ("int uniform", 1.75, 1),
 ])
 def test_conversion_and_single_precision_narrowing(rec, site, x, expected):

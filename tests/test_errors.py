@@ -11,16 +11,16 @@ import pytest
 import kora_capi_consumer as consumer
 from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krrendertex.kr_render_tex import KrRenderTexture
-from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
 from calls import Cache
 from conftest import fails
+from test_draw import TEX, tex
 from test_frame_args import Untrue
+from test_shader import shader, shader_fn, v4
 
-TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
 S4, P2, C3 = (0, 0, 1, 1), (0, 0), (1, 2, 3)
-SH = KrShader(9, 0x1000)
+SH = shader("kr")
 VEC2 = "kora_ui.fast.krvector2.krvector2.KrVector2"
 KRSHADER = "kora_ui.fast.krshader.krshader.KrShader"
 NOT_FLOAT = "must be real number, not {}"
@@ -28,10 +28,6 @@ NO_ATTR = "'{}' object has no attribute '{}'"
 NEGATIVE = "can't convert negative value to {}"
 C = consumer.call
 OFFSET = 'can only concatenate str (not "float") to str'  # a position's x plus its offset
-
-
-def tex(**fields):
-    return NS(**{**vars(TEX), **fields})
 
 
 class BadVector(KrVector2):
@@ -84,16 +80,6 @@ def vectorcall(fn, args, kwnames, kwvalues):
     return call(fn, (ctypes.py_object * (len(args) + len(kwvalues)))(*args, *kwvalues), len(args), kwnames)
 
 
-def shader_fn(kind, op):
-    """kr.set_shader_<op> / kr.set_krshader_<op>; op "location" is the getter."""
-    prefix = "get" if op == "location" else "set"
-    return getattr(kr, f"{prefix}_{'krshader' if kind == 'kr' else 'shader'}_{op}")
-
-
-def shader(kind):
-    return SH if kind == "kr" else NS(id=9, locs=0x1000)
-
-
 # op, arguments after (shader, loc), error, message: for both kinds of shader.
 SETTERS = [
     ("value", ((1, "x", 3), 3), TypeError, NOT_FLOAT.format("str")),
@@ -110,11 +96,9 @@ SETTERS = [
 SHADER_RECORDS = [  # a plain shader object's fields
     (NS(id=1, locs="1"), TypeError, "an integer is required"),
     (NS(locs=0), AttributeError, NO_ATTR.format("types.SimpleNamespace", "id")),
-    (NS(id=1), AttributeError, NO_ATTR.format("types.SimpleNamespace", "locs")),
 ]
 RAW_OPS = [("value", (0, (1.0,), 0)), ("value_vec2_tuple", (0, (1, 2))), ("value_vec4_tuple", (0, (1, 2, 3, 4))),
            ("value_vec2_krvec", (0, KrVector2())), ("value_float", (0, 1.0)), ("location", (None,))]
-V4 = {"x": 1, "y": 2, "z": 3, "w": 4}
 DEPTH = NS(id=5, width=1, height=2, mipmaps=0)  # without a format
 
 def same_error(exc, message, calls):
@@ -127,7 +111,6 @@ ERRORS = {
         "texture mipmaps": lambda: kr.draw_texture_rec_ez(tex(mipmaps="1"), S4, P2),
         "texture format": lambda: kr.draw_texture_krvec(tex(format=None), KrVector2(), KrRect(), 0),
         "texture width without number methods": lambda: kr.draw_texture_rec(tex(width=object()), S4, P2, C3),
-        "int None": lambda: kr.begin_blend_mode(None),
     }),
     **same_error(AttributeError, NO_ATTR.format("types.SimpleNamespace", "width"), {
         # a bad source as well: the texture is converted first
@@ -136,10 +119,8 @@ ERRORS = {
         "c krtexture texture": lambda: C("c_draw_krtexture_krvec", KrRenderTexture(NS(texture=NS(id=1))),
                                          KrVector2(), KrRect(), 0),
     }),
-    **same_error(AttributeError, NO_ATTR.format("types.SimpleNamespace", "format"), {
-        "depth format": lambda: kr.begin_texture_mode(NS(id=4, texture=TEX, depth=DEPTH)),
-        "c texture mode": lambda: C("begin_texture_mode", NS(id=1, texture=TEX, depth=DEPTH), 0),
-    }),
+    "depth format": (lambda: kr.begin_texture_mode(NS(id=4, texture=TEX, depth=DEPTH)), AttributeError,
+                     NO_ATTR.format("types.SimpleNamespace", "format")),
     **same_error(OverflowError, NEGATIVE.format("unsigned int"), {
         "render texture id": lambda: kr.begin_texture_mode(NS(id=-4, texture=TEX, depth=TEX)),
         "c pro texture": lambda: C("draw_texture_pro", NS(id=-1), S4, S4, P2, 0.0, C3, 0),
@@ -153,13 +134,10 @@ ERRORS = {
         "c pro dest": lambda: C("c_draw_texture_pro", TEX, S4, (0, 0, 1, "h"), P2, 0.0, C3),
         "c vec colour": lambda: C("draw_texture_vec", TEX, P2, (1, "g", 3), 1, 0),
         "c background": lambda: C("clear_background", (1, "g", 3), 0),
-        "c vec2 tuple": lambda: C("set_krshader_value_vec2_tuple", SH, 0, ("x", 1), 0),
         "c vec4 tuple": lambda: C("set_krshader_value_vec4_tuple", SH, 0, (1, 2, 3, "w"), 0),
         "c vec2 krvec": lambda: C("set_krshader_value_vec2_krvec", SH, 0, BadVector(), 0),
-        "c value item": lambda: C("set_krshader_value", SH, 0, (1.0, "y"), 1, 0),
         "krvec offset sum": lambda: kr.draw_texture_krvec(TEX, SumNotNumber(), KrRect(), 0),
         "krvec_ez offset sum": lambda: kr.draw_texture_krvec_ez(TEX, SumNotNumber(), 0),
-        "c krvec offset sum": lambda: C("c_draw_texture_krvec", TEX, SumNotNumber(), KrRect(), 0),
     }),
     **same_error(TypeError, NOT_FLOAT.format("list"), {
         "pro colour item": lambda: kr.draw_texture_pro(TEX, S4, S4, P2, 0, (1, 2, [3])),
@@ -215,10 +193,6 @@ ERRORS = {
            (b"u", TypeError, "Argument 'name' has incorrect type (expected str, got bytes)"),
            ("\ud800", UnicodeEncodeError,
             "'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed")])},
-    "c location None": (lambda: C("get_krshader_location", SH, None, 0), AttributeError,
-                        NO_ATTR.format("NoneType", "encode")),
-    "c location surrogate": (lambda: C("get_krshader_location", SH, "\udc80", 0), UnicodeEncodeError,
-                             "'utf-8' codec can't encode character '\\udc80' in position 0: surrogates not allowed"),
     **{f"{kind} scalar setter unset": (lambda k=kind: unset("SetShaderValue", shader_fn(k, "value_float"), shader(k), 0,
                                                             1.0), RuntimeError,
                                        "raylib function SetShaderValue is not set; call init_raylib_pointers first")
@@ -227,17 +201,17 @@ ERRORS = {
     **{f"array {i}": (lambda o=op, v=values: shader_fn("kr", o)(SH, 5, v), exc, msg) for i, (op, values, exc, msg) in
        enumerate([
            ("value_vec4_v", [(1, 2, 3, 4)], TypeError, "tuple indices must be integers or slices, not str"),
-           ("value_vec4_v", [V4, 1.0], TypeError, "Expected a mapping, got float"),
+           ("value_vec4_v", [v4(1, 2, 3, 4), 1.0], TypeError, "Expected a mapping, got float"),
            ("value_vec4_v", [None], TypeError, "Expected a mapping, got NoneType"),
            ("value_vec4_v", [{"x": 1, "y": 2, "z": 3}], ValueError, "No value specified for struct attribute 'w'"),
            ("value_vec4_v", [{"x": "s", "y": 2, "z": 3}], ValueError, "No value specified for struct attribute 'w'"),
            ("value_vec4_v", [MappingProxyType({"y": 1})], ValueError, "No value specified for struct attribute 'x'"),
-           ("value_vec4_v", [dict(V4, x="s")], TypeError, NOT_FLOAT.format("str")),
+           ("value_vec4_v", [v4("s", 2, 3, 4)], TypeError, NOT_FLOAT.format("str")),
            ("value_vec4_v", None, TypeError, "'NoneType' object is not iterable"),
            ("value_float_v", 3.0, TypeError, "'float' object is not iterable"),
            ("value_float_v", [1.0, "a"], TypeError, NOT_FLOAT.format("str")),
            ("value_float_v", iter([1.0, "a"]), TypeError, NOT_FLOAT.format("str")),
-           ("value_vec4_v", iter([V4, 1.0]), TypeError, "Expected a mapping, got float"),
+           ("value_vec4_v", iter([v4(1, 2, 3, 4), 1.0]), TypeError, "Expected a mapping, got float"),
            ("value_float_v", broken_iter(), KeyError, "'stop'"),
            ("value_float_v", hinted(ZeroDivisionError("hint")), ZeroDivisionError, "hint")])},
     # and one of koracache's

@@ -8,7 +8,6 @@ import sys
 import re
 import pickle
 import traceback
-import types
 import weakref
 
 import pytest
@@ -17,13 +16,14 @@ from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
-from calls import CALLS, Cache
+from calls import CALLS, Cache, params
+from test_draw import T5, TEX
+from test_shader import XFails  # a KrVector2 whose x raises KeyError
 
 MODULE = "kora_ui.fast.raylib.kora_raylib"
 SOURCE = "src/kora_ui/fast/raylib/kora_raylib"
-TEX = types.SimpleNamespace(id=7, width=16, height=8, mipmaps=1, format=7)
 SRC, POS, COL = (0, 0, 16, 8), (1, 2), (10, 20, 30, 40)
-DRAWN = ("DrawTextureRec", (7, 16, 8, 1, 7), (0.0, 0.0, 16.0, 8.0), (1.0, 2.0), (10, 20, 30, 40))
+DRAWN = ("DrawTextureRec", T5, (0.0, 0.0, 16.0, 8.0), (1.0, 2.0), (10, 20, 30, 40))
 
 FUNCTIONS = [name for name, value in vars(kr).items() if type(value) is type(kr.end_drawing)]
 NOARGS = ["begin_drawing", "end_drawing", "end_blend_mode", "end_texture_mode", "end_shader_mode"]
@@ -40,12 +40,6 @@ class Number:
         return self.value
 
     __index__ = __float__ = __int__
-
-
-class FailingVector(KrVector2):
-    @property
-    def x(self):
-        raise ZeroDivisionError("no x")
 
 
 def entries(excinfo):
@@ -94,10 +88,6 @@ def refusals(name, param):
         bool: [(Untrue(), ZeroDivisionError, "no truth")],
         iter: [(5, TypeError, "'int' object is not iterable")],
     }.get(k, [])
-
-
-def params(fn):
-    return fn.__code__.co_varnames[:fn.__code__.co_argcount]
 
 
 def forms(name, args):
@@ -222,7 +212,7 @@ def test_function_object_introspection(name):
 
 def test_functions_keep_attributes_and_do_not_bind_as_methods(rec):
     class Texture:
-        id, width, height, mipmaps, format = 7, 16, 8, 1, 7
+        id, width, height, mipmaps, format = 3, 64, 32, 1, 7
         draw = kr.draw_texture_rec
 
     assert Texture.draw is kr.draw_texture_rec
@@ -288,14 +278,15 @@ def test_native_exceptions_become_python_exceptions(kind, exc, message):
         kora_frame_probe.fail_with_entry() if kind == "entry" else kora_frame_probe.translate(kind)
     assert type(info.value) is exc and str(info.value) == message
     if kind == "entry":
-        assert [tuple(f)[:3] for f in traceback.extract_tb(info.tb)[1:]] == [(file, 7, "probe_entry") for file in ("probe_file", "<unknown>")]
+        expected = [(file, 7, "probe_entry") for file in ("probe_file", "<unknown>")]
+        assert [tuple(f)[:3] for f in traceback.extract_tb(info.tb)[1:]] == expected
 
 
 @pytest.mark.parametrize("call, exc, expected", [
     (lambda: kr.begin_blend_mode("x"), TypeError, ["begin_blend_mode"]),
     (lambda: kr.draw_texture_rec(object(), SRC, POS, COL), AttributeError,
      ["c_draw_texture_rec", "draw_texture_rec", "draw_texture_rec"]),
-    (lambda: kr.draw_texture_krvec(TEX, FailingVector(1, 2), KrRect(1, 2, 3, 4), True), ZeroDivisionError,
+    (lambda: kr.draw_texture_krvec(TEX, XFails(1, 2), KrRect(1, 2, 3, 4), True), KeyError,
      ["set_vector2_krvector2", "c_draw_texture_krvec", "draw_texture_krvec"]),
     (lambda: kr.init_raylib_pointers(None), TypeError, ["init_raylib_pointers", "init_raylib_pointers"]),
 ])

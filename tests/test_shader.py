@@ -21,7 +21,7 @@ def kind(request):
     return request.param
 
 
-def fn(kind, op):
+def shader_fn(kind, op):
     """kr.set_shader_<op> / kr.set_krshader_<op>; op "location" is the getter."""
     prefix = "get" if op == "location" else "set"
     return getattr(kr, f"{prefix}_{'krshader' if kind == 'kr' else 'shader'}_{op}")
@@ -39,48 +39,42 @@ class XFails(KrVector2):
 
 # --- SetShaderValue ---------------------------------------------------------
 
-@pytest.mark.parametrize("value, utype, expected", [
-    ((1, 2), 1, [1.0, 2.0]),
-    ((0.1, 2, 3, 4, "never", "read"), 3, [f32(0.1), 2.0, 3.0, 4.0]),
-    ((1e39, -1e39, 2.5), 2, [float("inf"), float("-inf"), 2.5]),
-    ((1.5,), 3, [1.5, 0.0, 0.0, 0.0]),
-    ((), 0, [0.0]),
-    ((7,), 4, [7]),
-    ((7,), 7, [7, 0, 0, 0]),
-    ((1, 2, 3), 5, [1, 2]),
-    ((2**32 + 5, 2.9, -2.9, True, "never"), 7, [5, 2, -2, 1]),
-    ((-1, 2**31, 2**63 - 1, -2**63), 7, [-1, -2**31, -1, 0]),
-    ((9.7,), 12, [9]),
-    ((2**32 - 1,), 8, [2**32 - 1]),
-])
-def test_set_value_packs_floats_or_ints_by_uniform_type(rec, kind, value, utype, expected):
-    assert fn(kind, "value")(shader(kind), 2, value, utype) is None
-    fn(kind, "value")(uniform_type=utype, value=value, loc_index=-3, shader=shader(kind))
-    assert rec.calls() == [("SetShaderValue", SHADER, loc, utype, expected) for loc in (2, -3)]
-
-
-FIXED = [  # set_shader_<op> and set_krshader_<op>; only KrShader has value_int
+SETTERS = [  # set_shader_<op> and set_krshader_<op>, value, uniform type; only KrShader has value_int
+    ("value", (1, 2), 1, [1.0, 2.0]),
+    ("value", (0.1, 2, 3, 4, "never", "read"), 3, [f32(0.1), 2.0, 3.0, 4.0]),
+    ("value", (1e39, -1e39, 2.5), 2, [float("inf"), float("-inf"), 2.5]),
+    ("value", (1.5,), 3, [1.5, 0.0, 0.0, 0.0]),
+    ("value", (), 0, [0.0]),
+    ("value", (7,), 4, [7]),
+    ("value", (7,), 7, [7, 0, 0, 0]),
+    ("value", (1, 2, 3), 5, [1, 2]),
+    ("value", (2**32 + 5, 2.9, -2.9, True, "never"), 7, [5, 2, -2, 1]),
+    ("value", (-1, 2**31, 2**63 - 1, -2**63), 7, [-1, -2**31, -1, 0]),
+    ("value", (9.7,), 12, [9]),
+    ("value", (2**32 - 1,), 8, [2**32 - 1]),
+    # the setters of one uniform type (narrowing to single precision: test_boundaries)
     ("value_vec2_tuple", (1, 2.5, "never"), 1, [1.0, 2.5]),
     ("value_vec4_tuple", (0.1, 2, 3, 1e39, "never"), 3, [f32(0.1), 2.0, 3.0, float("inf")]),
     ("value_vec2_krvec", KrVector2(10, 20.5), 1, [10.0, 20.5]),
     ("value_vec2_krvec", XInt(0.1, -7), 1, [3.0, -7.0]),
     ("value_float", 2, 0, [2.0]),
-    ("value_float", 0.1, 0, [f32(0.1)]),
-    ("value_float", 1e39, 0, [float("inf")]),
     *[("value_int", value, 4, [sent]) for value, sent in ((-7, -7), (2.9, 2), (True, 1), (2**31 - 1, 2**31 - 1))],
 ]
 
 
 @pytest.mark.parametrize("kind, op, value, utype, expected", [
-    (kind, *row) for row in FIXED for kind in ("raw", "kr") if (kind, row[0]) != ("raw", "value_int")])
-def test_fixed_type_setters(rec, kind, op, value, utype, expected):
-    fn(kind, op)(shader(kind), 4, value)
-    assert rec.calls() == [("SetShaderValue", SHADER, 4, utype, expected)]
+    (kind, *row) for row in SETTERS for kind in ("raw", "kr") if (kind, row[0]) != ("raw", "value_int")])
+def test_setters_pack_floats_or_ints_by_uniform_type(rec, kind, op, value, utype, expected):
+    """By position, then by keyword in reverse order; only set_*_value takes the uniform type."""
+    setter, utypes = shader_fn(kind, op), ({"uniform_type": utype} if op == "value" else {})
+    assert setter(shader(kind), 2, value, *utypes.values()) is None
+    setter(**utypes, value=value, loc_index=-3, shader=shader(kind))
+    assert rec.calls() == [("SetShaderValue", SHADER, loc, utype, expected) for loc in (2, -3)]
 
 
 def test_krvector2_value_stops_at_the_first_failing_attribute(rec, kind):
     XFails.reads.clear()
-    fails(rec, KeyError, "'x'", fn(kind, "value_vec2_krvec"), shader(kind), 1, XFails())
+    fails(rec, KeyError, "'x'", shader_fn(kind, "value_vec2_krvec"), shader(kind), 1, XFails())
     assert XFails.reads == []
 
 
@@ -90,7 +84,7 @@ def test_locations_are_asked_of_raylib_every_time(rec, kind):
     rec.map_location("u_time", 4)
     rec.map_location("ab", 6)
     rec.map_location("é", 2**31 - 1)
-    get = fn(kind, "location")
+    get = shader_fn(kind, "location")
     results = [get(shader(kind), "u_time"), get(shader(kind), name="u_time"), get(shader(kind), "unknown"),
                get(shader(kind), "ab\0cd"), get(shader(kind), "é")]
     assert results == [4, 4, -1, 6, 2**31 - 1]
@@ -128,6 +122,6 @@ def shrinking():
 def test_arrays_are_sent_in_one_call_with_their_count(rec, op, values, utype, expected):
     if not expected:  # no call at all, not even through an unset entry
         kr.init_raylib_pointers({"SetShaderValueV": 0})
-    assert fn("kr", op)(KrShader(*SHADER), 5, values) is None
+    assert shader_fn("kr", op)(KrShader(*SHADER), 5, values) is None
     flat = [v for item in expected for v in item]
     assert rec.calls() == ([("SetShaderValueV", SHADER, 5, utype, len(expected), flat)] if expected else [])
