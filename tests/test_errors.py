@@ -96,6 +96,7 @@ SETTERS = [
 SHADER_RECORDS = [  # a plain shader object's fields
     (NS(id=1, locs="1"), TypeError, "an integer is required"),
     (NS(locs=0), AttributeError, NO_ATTR.format("types.SimpleNamespace", "id")),
+    (NS(id=1), AttributeError, NO_ATTR.format("types.SimpleNamespace", "locs")),
 ]
 RAW_OPS = [("value", (0, (1.0,), 0)), ("value_vec2_tuple", (0, (1, 2))), ("value_vec4_tuple", (0, (1, 2, 3, 4))),
            ("value_vec2_krvec", (0, KrVector2())), ("value_float", (0, 1.0)), ("location", (None,))]
@@ -193,6 +194,9 @@ ERRORS = {
            (b"u", TypeError, "Argument 'name' has incorrect type (expected str, got bytes)"),
            ("\ud800", UnicodeEncodeError,
             "'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed")])},
+    # the exported routine takes any object as the name; the function's parser admits only str
+    "c location None": (lambda: C("get_krshader_location", SH, None, 0), AttributeError,
+                        NO_ATTR.format("NoneType", "encode")),
     **{f"{kind} scalar setter unset": (lambda k=kind: unset("SetShaderValue", shader_fn(k, "value_float"), shader(k), 0,
                                                             1.0), RuntimeError,
                                        "raylib function SetShaderValue is not set; call init_raylib_pointers first")
