@@ -7,7 +7,6 @@ import importlib
 import pickle
 import re
 import sysconfig
-from types import SimpleNamespace
 
 import pytest
 
@@ -22,11 +21,10 @@ from test_boundaries import RANGES
 from test_draw import KRVEC_EZ
 from test_entry_points import NAMES, NOT_SET
 from test_foundation import capi
-from test_frame_args import COUNTS, RAYLIB, params, refusals
+from test_frame_args import COUNTS, RAYLIB, TEX, params, refusals
 from tooling import ROOT, SRC, run
 
 TEXT = (ROOT / "docs" / "api.md").read_text()
-TEX = SimpleNamespace(id=7, width=16, height=8, mipmaps=1, format=7)
 
 
 def test_examples_run(rec):

@@ -2,19 +2,17 @@
 stores, and what a call does while its entry is still unset or, for the
 exported routines, while an error is pending."""
 
-import json
 import re
 import traceback
 
 import pytest
 
 from kora_ui.fast.krrect.krrect import KrRect
-from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.raylib import kora_raylib as kr
 import kora_capi_consumer  # built into the native directory, which conftest adds to the path
 from calls import CALLS, RAYLIB
-from conftest import run_child
 from test_capi import ROUTINES
+from test_reentrancy import HookedStr, hooked
 
 NAMES = ("DrawTextureRec", "DrawTexturePro", "BeginBlendMode", "EndBlendMode", "BeginTextureMode",
          "EndTextureMode", "ClearBackground", "BeginShaderMode", "EndShaderMode", "SetShaderValue",
@@ -41,14 +39,8 @@ def entry_state():
     return state
 
 
-class FailingKey:
-    """Hashes like "BeginBlendMode" but cannot be compared with it."""
-
-    def __hash__(self):
-        return hash("BeginBlendMode")
-
-    def __eq__(self, other):
-        raise ZeroDivisionError("no comparison")
+# Hashes like "BeginBlendMode" but cannot be compared with it.
+UNCOMPARABLE = hooked(HookedStr, lambda: 1 / 0, "BeginBlendMode")
 
 
 @pytest.fixture
@@ -57,10 +49,6 @@ def blank(rec):
     kr.init_raylib_pointers(dict.fromkeys(NAMES, 0))
     yield rec
     kr.init_raylib_pointers(rec.addresses())
-
-
-def test_all_entries_null_after_import():
-    assert json.loads(run_child("import json, test_entry_points as t; print(json.dumps(t.entry_state()))")) == []
 
 
 def test_entries_are_updated_separately(blank):
@@ -96,12 +84,12 @@ def exported_init(pointers):
     (2**64, OverflowError, "Python int too large to convert to C unsigned long"),
     ("12", TypeError, "an integer is required"),
     (None, TypeError, "an integer is required"),
-    (FailingKey, ZeroDivisionError, "no comparison"),
+    (UNCOMPARABLE, ZeroDivisionError, "division by zero"),
 ])
 def test_failure_stops_in_test_order(blank, init, bad, exc, text):
     addresses = blank.addresses()
     # The dict's own order differs from the order in which keys are tested.
-    pointers = {FailingKey(): 1} if bad is FailingKey else {"BeginBlendMode": bad}
+    pointers = {UNCOMPARABLE: 1} if bad is UNCOMPARABLE else {"BeginBlendMode": bad}
     pointers.update((name, addresses[name]) for name in reversed(NAMES) if name != "BeginBlendMode")
     with pytest.raises(exc) as excinfo:
         init(pointers)
@@ -125,46 +113,49 @@ def test_refused_arguments_change_nothing(rec, init, argument, text):
 ROUTINE = "kora_ui.fast.raylib.kora_raylib."
 
 
-@pytest.mark.parametrize("routine, args, unset, calls, named", [
-    # Only that entry unset: the routine tests its own entry, names it and adds its traceback entry.
-    ("c_clear_background_blank", (), "ClearBackground", [], True),
-    ("begin_krshader_mode", (KrShader(1, 0),), "BeginShaderMode", [], True),
-    ("begin_drawing", (0,), "BeginDrawing", [], True),
-    ("end_drawing", (0,), "EndDrawing", [], True),
-    ("set_krshader_value_int", (KrShader(1, 0), 2, -7, 0), "SetShaderValue", [], True),
-    # An error pending, as a sibling module may call the frame brackets and the clears: these are
-    # called all the same and the pending error gets the routine's entry;
-    ("begin_drawing", (0,), None, [("BeginDrawing",)], True),
-    ("end_drawing", (1,), None, [("EndDrawing",)], True),
+def module_entries(info):
+    """The module's traceback entries, outermost first."""
+    return [f.name.removeprefix(ROUTINE) for f in traceback.extract_tb(info.tb) if f.name.startswith(ROUTINE)]
+
+
+# An error pending, as a sibling module may call the frame brackets and the clears.
+@pytest.mark.parametrize("routine, args, calls, named", [
+    # These are called all the same and the pending error gets the routine's entry;
+    ("begin_drawing", (0,), [("BeginDrawing",)], True),
+    ("end_drawing", (1,), [("EndDrawing",)], True),
     # with nothing to convert, this clears all the same and adds no entry;
-    ("c_clear_background_blank", (), None, [("ClearBackground", (0, 0, 0, 0))], False),
+    ("c_clear_background_blank", (), [("ClearBackground", (0, 0, 0, 0))], False),
     # this tests for a pending error after its conversion: skips raylib.
-    ("kr_clear_background", (KrRect(1, 2, 3, 4),), None, [], True),
+    ("kr_clear_background", (KrRect(1, 2, 3, 4),), [], True),
 ], ids=lambda v: v if isinstance(v, str) else None)
-def test_exported_routine_fails(rec, routine, args, unset, calls, named):
-    if unset:
-        kr.init_raylib_pointers({unset: 0})
-    try:
-        with pytest.raises(RuntimeError) as info:
-            (kora_capi_consumer.call if unset else kora_capi_consumer.call_pending)(routine, *args)
-    finally:
-        kr.init_raylib_pointers(rec.addresses())
-    assert str(info.value) == (NOT_SET.format(unset) if unset else "pending") and rec.calls() == calls
-    frames = [f.name for f in traceback.extract_tb(info.tb)]
-    assert [n for n in frames if n.startswith(ROUTINE)] == [ROUTINE + routine] * named
-    assert not named or frames[-1] == ROUTINE + routine
+def test_exported_routine_with_an_error_pending(rec, routine, args, calls, named):
+    with pytest.raises(RuntimeError, match="^pending$") as info:
+        kora_capi_consumer.call_pending(routine, *args)
+    assert rec.calls() == calls and module_entries(info) == [routine] * named
 
 
 # Every call that reaches raylib, with each of its argument sets, and every exported routine that does.
-REACHING = [pytest.param(lambda c=call, b=build: c(b), id=f"{call.name}[{label}]") for call in RAYLIB
+REACHING = [pytest.param(lambda c=call, b=build: c(b), None, id=f"{call.name}[{label}]") for call in RAYLIB
             if call.name != "init_raylib_pointers"
             for label, build in [("args", call.args), *call.variants.items()]]
-REACHING += [pytest.param(lambda n=name, a=args: kora_capi_consumer.call(n, *a), id=f"exported {name}")
+REACHING += [pytest.param(lambda n=name, a=args: kora_capi_consumer.call(n, *a), name, id=f"exported {name}")
              for name, args, _, reached in ROUTINES if reached]
 
 
-@pytest.mark.parametrize("call", REACHING)
-def test_every_call_tests_its_entry(blank, call):
-    with pytest.raises(RuntimeError, match="^" + re.escape(NOT_SET).replace(r"\{\}", r"[A-Za-z]+") + "$"):
-        call()
-    assert blank.calls() == []
+@pytest.mark.parametrize("call, routine", REACHING)
+def test_every_call_tests_its_own_entry(rec, call, routine):
+    """With only the entry it reaches unset, a call names that entry and
+    reaches nothing; an exported routine adds its traceback entry."""
+    call()
+    ((entry, *_),) = rec.calls()
+    rec.reset()
+    kr.init_raylib_pointers({entry: 0})
+    try:
+        with pytest.raises(RuntimeError) as info:
+            call()
+    finally:
+        kr.init_raylib_pointers(rec.addresses())
+    assert str(info.value) == NOT_SET.format(entry) and rec.calls() == []
+    if routine:  # its entry comes first, once; a routine it hands the call to adds one after
+        entries = module_entries(info)
+        assert entries[0] == routine and entries.count(routine) == 1

@@ -22,6 +22,7 @@ from kora_ui.fast.raylib import kora_raylib as kr
 from calls import CALLS
 from conftest import slots
 from recorder import Recorder
+from test_reentrancy import Hooked  # its reads run world.hook(): the next action
 
 Cache = kc.Cache
 # Derandomized in `make test`; `make fuzz` sets KORA_FUZZ_EXAMPLES and a fresh
@@ -55,22 +56,6 @@ class Mortal:
             self.world.hook()
 
 
-class Hooked:
-    """A slot key (through `value`) and a number; each read runs the next action first."""
-
-    def __init__(self, world, number):
-        self.world, self.number = world, number
-
-    def read(self, convert=lambda n: n):
-        self.world.hook()
-        return convert(self.number)
-
-    value = property(read)
-    __float__ = lambda self: self.read(float)  # noqa: E731
-    __index__ = lambda self: self.read(int)  # noqa: E731
-    __bool__ = lambda self: self.read(lambda n: True)  # noqa: E731
-
-
 def texture(world):
     fields = dict(id=1, width=4, height=2, mipmaps=1, format=7)
     return type("Texture", (), {n: property(lambda self, v=v: (world.hook(), v)[1]) for n, v in fields.items()})()
@@ -98,8 +83,8 @@ ACTIONS = {
 
 def operation(data, w):
     """One call whose arguments carry the world's hooks."""
-    key = lambda: Hooked(w, data.draw(st.sampled_from([0, 2, 3, 5, 31, 32, -1])))  # noqa: E731
-    num = lambda: Hooked(w, data.draw(st.sampled_from([1.5, -2.0, 1e39])))  # noqa: E731
+    key = lambda: Hooked(w.hook, data.draw(st.sampled_from([0, 2, 3, 5, 31, 32, -1])))  # noqa: E731
+    num = lambda: Hooked(w.hook, data.draw(st.sampled_from([1.5, -2.0, 1e39])))  # noqa: E731
     c = w.cache
     ops = {
         "get": lambda: c.get(key()), "subscript": lambda: c[key()], "clear": c.clear, "copy": c.copy,
@@ -112,13 +97,13 @@ def operation(data, w):
                                                    and [key(), key()] or None),
         "setstate": lambda: c.__setstate__(([Mortal(w)] * data.draw(st.integers(0, 33)),)),
         "draw_texture_rec": lambda: kr.draw_texture_rec(texture(w), (0, 0, num(), 1), (num(), 0), (1, num(), 3)),
-        "draw_texture_krvec_ez": lambda: kr.draw_texture_krvec_ez(texture(w), KrVector2(1, 2), Hooked(w, 1.5)),
+        "draw_texture_krvec_ez": lambda: kr.draw_texture_krvec_ez(texture(w), KrVector2(1, 2), Hooked(w.hook, 1.5)),
         "draw_texture_pro": lambda: kr.draw_texture_pro(texture(w), (0, 0, 1, 1), (0, 0, 1, 1), (0, 0), num(),
                                                         (1, 2, 3)),
         "clear_background": lambda: kr.clear_background((num(), 2, 3)),
         "float_v": lambda: kr.set_krshader_value_float_v(KrShader(1, 0), 0, [num(), num()]),
         "vec4_v": lambda: kr.set_krshader_value_vec4_v(KrShader(1, 0), 0, [dict(x=num(), y=1, z=2, w=num())]),
-        "int": lambda: kr.set_krshader_value_int(KrShader(1, 0), Hooked(w, 2), Hooked(w, 3)),
+        "int": lambda: kr.set_krshader_value_int(KrShader(1, 0), Hooked(w.hook, 2), Hooked(w.hook, 3)),
         "table": lambda: table_call(data.draw(st.sampled_from(sorted(CALLS))), c),
     }
     return ops[data.draw(st.sampled_from(sorted(ops)))]

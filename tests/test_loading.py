@@ -78,9 +78,10 @@ def test_reload_and_reimport_give_the_same_module(rec, monkeypatch, module):
 
 # Run in a fresh interpreter before the code of a test, which reports through attempt().
 SCRIPT = r"""
-import importlib, json, sys, traceback, types, warnings
+import importlib, importlib.util, json, sys, traceback, types, warnings
 import kora_ui.fast.krvector2.krvector2 as real
 VTABLE = real.KrVector2.__dict__["__pyx_vtable__"]
+PATH = real.__file__.replace("krvector2/krvector2", "raylib/kora_raylib")
 
 def peer(module, name, *value):
     sys.modules[module] = fake = types.ModuleType(module)
@@ -90,12 +91,17 @@ def peer(module, name, *value):
 def sized(size, **attrs):
     return type("Fake", (), {"__slots__": ["f%d" % i for i in range((size - object.__basicsize__) // 8)], **attrs})
 
-def attempt():
+def attempt(path=None):  # imports the module, or loads another build of it from path
     try:
         with warnings.catch_warnings(record=True) as caught:
             if not sys.warnoptions:
                 warnings.simplefilter("always")
-            module = importlib.import_module("kora_ui.fast.raylib.kora_raylib")
+            if path is None:
+                module = importlib.import_module("kora_ui.fast.raylib.kora_raylib")
+            else:
+                found = importlib.util.spec_from_file_location("kora_ui.fast.raylib.kora_raylib", path)
+                module = importlib.util.module_from_spec(found)
+                found.loader.exec_module(module)
     except Exception as exc:
         return {"error": [type(exc).__name__, str(exc)], "registered": "kora_ui.fast.raylib.kora_raylib" in sys.modules,
                 "tb": [f.name for f in traceback.extract_tb(exc.__traceback__)]}
@@ -174,13 +180,10 @@ def test_second_interpreter_import_is_refused(rec, module, config):
     assert rec.calls() == [("EndDrawing",)]
 
 
-# Each of the following runs in a fresh interpreter and prints what is checked.
+# Each of the following runs in a fresh interpreter after SCRIPT and prints what is checked.
 # Loaded under another name, the module registers under its full one.
 FULL_NAME = """
-import importlib, importlib.util, sys
-import kora_ui.fast.krvector2.krvector2 as real
-found = importlib.util.spec_from_file_location("kora_raylib", real.__file__.replace("krvector2/krvector2",
-                                                                                    "raylib/kora_raylib"))
+found = importlib.util.spec_from_file_location("kora_raylib", PATH)
 module = importlib.util.module_from_spec(found)
 found.loader.exec_module(module)
 print(module.__name__, sys.modules["MODULE"] is module, importlib.import_module("MODULE") is module)
@@ -221,11 +224,8 @@ sys.modules["_kora_ui_shared_types"] = registry
 # object (POINTER).
 CAPSULE = """
 import kora_ui.fast.koracache.koracache
+from test_foundation import capi as api
 registry = sys.modules["_kora_ui_shared_types"]
-api = ctypes.pythonapi
-api.PyCapsule_GetName.restype, api.PyCapsule_GetName.argtypes = ctypes.c_char_p, [ctypes.py_object]
-api.PyCapsule_GetPointer.restype = ctypes.c_void_p
-api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
 api.PyCapsule_New.restype = ctypes.py_object
 api.PyCapsule_New.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
 name = api.PyCapsule_GetName(registry.function_type_v1)
@@ -248,20 +248,17 @@ IMPOSTORS = {  # what the capsule points at
 }
 # The create step copies the spec's attributes that it has, and stops at one that fails.
 SPEC_COPIES = """
-import importlib.util, types
-import kora_ui.fast.krvector2.krvector2 as real
-path = real.__file__.replace("krvector2/krvector2", "raylib/kora_raylib")
-loader = importlib.util.spec_from_file_location("kora_raylib", path).loader
+loader = importlib.util.spec_from_file_location("kora_raylib", PATH).loader
 class Raising:
-    name, origin, loader = "kora_raylib", path, loader
+    name, origin, loader = "kora_raylib", PATH, loader
     parent = property(lambda self: 1 / 0)
 try:
     loader.create_module(Raising())
 except ZeroDivisionError as exc:
     print(exc)
-module = loader.create_module(types.SimpleNamespace(name="kora_raylib", origin=path, loader=loader,
+module = loader.create_module(types.SimpleNamespace(name="kora_raylib", origin=PATH, loader=loader,
                                                     submodule_search_locations=["x"]))
-print(module.__package__, module.__path__, module.__file__ == path, module.__loader__ is loader)
+print(module.__package__, module.__path__, module.__file__ == PATH, module.__loader__ is loader)
 """
 # With an enum.Enum that has no `value`, keys of any class are read by attribute.
 ENUM_WITHOUT_VALUE = """
@@ -324,6 +321,7 @@ CACHE_TYPE_LOOKUPS = [
                  ["registry look-up failed False"], id="registry look-up fails"),
     *[pytest.param(LOADER.replace("PREPARE", prepare), output, id="CacheType: " + name)
       for name, prepare, output in CACHE_TYPE_LOOKUPS],
+    pytest.param("import test_entry_points as t; print(t.entry_state())", ["[]"], id="no raylib entry set"),
 ])
 def test_in_a_fresh_interpreter(code, output):
-    assert run_child(code).splitlines() == output
+    assert run_child(SCRIPT + code).splitlines() == output

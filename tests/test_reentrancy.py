@@ -15,20 +15,26 @@ from kora_ui.fast.krshader.krshader import KrShader
 from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
 from conftest import slots
+from test_frame_args import COL, POS, SRC, TEX
 
 Cache, FONT = koracache.Cache, CacheType.FONT  # FONT is slot 3
 NONE_SUB = "'NoneType' object is not subscriptable"
-TEX = SimpleNamespace(id=7, width=16, height=8, mipmaps=1, format=7)
-SRC, POS, COL = (0, 0, 16, 8), (1, 2), (10, 20, 30)
 
 
 class Hooked:
-    """A number whose conversions run hook() first."""
+    """A number, and a slot key through `value`; each read runs hook() first."""
+
     def __init__(self, hook, number=1.0):
         self.hook, self.number = hook, number
 
-    __float__ = lambda self: (self.hook(), float(self.number))[1]  # noqa: E731
-    __int__ = lambda self: (self.hook(), int(self.number))[1]  # noqa: E731
+    def read(self, convert=lambda n: n):
+        self.hook()
+        return convert(self.number)
+
+    value = property(read)
+    __float__ = lambda self: self.read(float)  # noqa: E731
+    __int__ = __index__ = lambda self: self.read(int)  # noqa: E731
+    __bool__ = lambda self: self.read(lambda n: True)  # noqa: E731
 
 
 class HookedTexture:
@@ -107,13 +113,12 @@ def test_raylib_call_reentered_mid_call(rec, site, action):
 # ---------------------------------------------------------------------------
 # Cache
 
-class SpoofKey:
-    """Passes isinstance(key, CacheType); its `value` getter runs hook() first."""
+class SpoofKey(Hooked):
+    """Slot 3's key, which passes isinstance(key, CacheType)."""
     __class__ = property(lambda self: CacheType)
-    value = property(lambda self: (self.hook(), self.slot)[1])
 
-    def __init__(self, hook, slot=3):
-        self.hook, self.slot = hook, slot
+    def __init__(self, hook):
+        Hooked.__init__(self, hook, 3)
 
 
 NEW = type("Payload", (), {})()
