@@ -5,6 +5,7 @@ CacheType."""
 
 import builtins
 import importlib
+import importlib.machinery
 import importlib.util
 import json
 import pickle
@@ -19,11 +20,13 @@ from kora_ui.fast.koracache.koracache import Cache
 from kora_ui.fast.krrect.krrect import KrRect
 from kora_ui.fast.raylib import kora_raylib as kr
 from conftest import run_child
+from recorder import NATIVE_DIR
 
 MODULE = "kora_ui.fast.raylib.kora_raylib"
 CACHE_MODULE = "kora_ui.fast.koracache.koracache"
 FONT = CacheType.FONT
 INIT = "init " + MODULE
+SUFFIX = next(s for s in importlib.machinery.EXTENSION_SUFFIXES if s.startswith(".cpython"))
 
 # Module attributes in the order of their creation.
 FUNCTIONS = """init_raylib_pointers draw_texture_rec draw_texture_rec_ez draw_texture_vec draw_texture_vec_ez
@@ -154,6 +157,22 @@ def test_import_runs_again_after_a_failed_load():
     assert out[0]["tb"][-1] == INIT and not out[0]["registered"]
     assert out[1]["warnings"] == []
     assert out[1]["attributes"][-len(FUNCTIONS) - 3:] == ["__builtins__", "__pyx_capi__", *FUNCTIONS, "__test__"]
+
+
+# A build made for Python 3.14: the load-time version check warns, or fails the load.
+FAKE_314 = NATIVE_DIR / "fakever" / f"kora_raylib{SUFFIX}"
+VERSION_TEXT = (f"compile time Python version 3.14 of module '{MODULE}' "
+                "does not match runtime version {}.{}").format(*sys.version_info[:2])
+
+
+@pytest.mark.skipif(not FAKE_314.exists(), reason="the 3.14 test build is missing")
+@pytest.mark.parametrize("flags", [(), ("-W", "error::RuntimeWarning")], ids=["warns", "fails"])
+def test_version_mismatch_warns_or_fails_the_load(flags):
+    out = run_script(f"print(json.dumps(attempt({str(FAKE_314)!r})))", *flags)
+    if flags:
+        assert out["error"] == ["RuntimeWarning", VERSION_TEXT] and not out["registered"]
+    else:
+        assert out["warnings"] == [["RuntimeWarning", VERSION_TEXT]] and "__pyx_capi__" in out["attributes"]
 
 
 # --- one interpreter per process, the shared function type ----------------
