@@ -16,12 +16,10 @@ from kora_ui.fast.krvector2.krvector2 import KrVector2
 from kora_ui.fast.raylib import kora_raylib as kr
 from conftest import fails
 from recorder import f32
+from test_draw import FLIPPED, T5 as T, TEX, WHOLE
 
-TEX = NS(id=3, width=64, height=32, mipmaps=1, format=7)
-T = (3, 64, 32, 1, 7)
 RT = NS(id=4, texture=TEX, depth=NS(id=5, width=8, height=8, mipmaps=0, format=19))
 SH, S = KrShader(5, 0x40), (5, 0x40)
-WHOLE, FLIPPED = (0.0, 0.0, 64.0, 32.0), (0.0, 0.0, 64.0, -32.0)
 
 # The trailing dispatch flag is given as 0 or 1: it is ignored either way.
 ROUTINES = [

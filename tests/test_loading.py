@@ -67,7 +67,7 @@ def test_reload_and_reimport_give_the_same_module(rec, monkeypatch, module):
     assert importlib.reload(module) is module
     monkeypatch.delitem(sys.modules, module.__name__)
     assert importlib.import_module(module.__name__) is module and sys.modules[module.__name__] is module
-    before = sys.getrefcount(module)  # (the first re-import left the spec's loader a reference)
+    before = sys.getrefcount(module)  # (the first re-import left the module spec's loader a reference)
     for _ in range(3):  # each hands back the module with a reference of its own
         del sys.modules[module.__name__]
         assert importlib.import_module(module.__name__) is module
@@ -265,7 +265,7 @@ IMPOSTORS = {  # what the capsule points at
     "heap class": ("Impostor = type('Impostor', (), {})", "id(Impostor)"),
     "not a type": ("", "id(registry)"),
 }
-# The create step copies the spec's attributes that it has, and stops at one that fails.
+# The create step copies the module spec's attributes that it has, and stops at one that fails.
 SPEC_COPIES = """
 loader = importlib.util.spec_from_file_location("kora_raylib", PATH).loader
 class Raising:
@@ -325,7 +325,7 @@ CACHE_TYPE_LOOKUPS = [
 
 @pytest.mark.parametrize("code, output", [
     pytest.param(FULL_NAME, ["kora_raylib True True", MODULE], id="registered under the full name"),
-    pytest.param(SPEC_COPIES, ["division by zero", "None ['x'] True True"], id="the create step copies the spec"),
+    pytest.param(SPEC_COPIES, ["division by zero", "None ['x'] True True"], id="the create step copies the module spec"),
     pytest.param(SUBINTERPRETER_FIRST, ["None", NOT_SAFE], id="the first interpreter keeps the module",
                  marks=pytest.mark.skipif(not importlib.util.find_spec("_interpreters"), reason="no subinterpreters")),
     pytest.param(IMPOSTOR.replace("SETUP", HEAP_CLASS).replace("MODULE", CACHE_MODULE), [REFUSAL],
